@@ -1,0 +1,28 @@
+// The store's lock as the portable loader sees it. On Windows it is a
+// critical section (platform/CriticalSection.h); tests supply their own.
+#pragma once
+
+namespace stavora {
+
+class StoreLock {
+ public:
+  virtual void Enter() = 0;
+  virtual void Leave() = 0;
+
+ protected:
+  ~StoreLock() = default;
+};
+
+// Holds a StoreLock for one scope, whichever way the scope is left.
+class StoreLockGuard {
+ public:
+  explicit StoreLockGuard(StoreLock& lock) : m_lock(lock) { m_lock.Enter(); }
+  ~StoreLockGuard() { m_lock.Leave(); }
+  StoreLockGuard(const StoreLockGuard&) = delete;
+  StoreLockGuard& operator=(const StoreLockGuard&) = delete;
+
+ private:
+  StoreLock& m_lock;
+};
+
+}  // namespace stavora
