@@ -1,0 +1,31 @@
+// The process-wide log writer: one time-stamped line per failure report,
+// appended to %TEMP%\Kestrane\Log\Stavora.log, rotated to ".1" at 1 MiB.
+#pragma once
+
+#include "store/NameRule.h"
+
+namespace stavora {
+
+class Logger {
+ public:
+  // The one instance, created on first use under the log lock. Throws
+  // std::runtime_error("Cannot determine temp directory.") when the temporary
+  // directory is unknown; the next call then tries again.
+  static Logger* GetInstance();
+
+  // Appends one line for `message` (up to its first zero). Never fails.
+  void Write(WString message);
+
+  virtual ~Logger();
+
+  // The log file's full path.
+  const WString& LogPath() const { return m_logPath; }
+
+ private:
+  Logger();
+  void RotateLogFile();
+
+  WString m_logPath;
+};
+
+}  // namespace stavora
