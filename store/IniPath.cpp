@@ -1,0 +1,39 @@
+// Choosing, normalising and splitting the INI path.
+#include "store/IniPath.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+namespace stavora {
+
+WString ConfiguredIniPath(PathValueReader& reader) {
+  std::array<char16_t, kIniPathBufferUnits> buffer{};
+  buffer.back() = 0;
+  std::uint32_t byteCount = kIniPathQueryLimitBytes;
+  if (reader.ReadPathValue(buffer.data(), byteCount) != kPathValueRead) return kDefaultIniPath;
+
+  // A reader that claims more than the room it was given is not believed
+  // beyond that room; an odd trailing byte is no whole character.
+  const std::size_t units =
+      std::min<std::size_t>(byteCount, kIniPathQueryLimitBytes) / sizeof(char16_t);
+  const auto end = std::find(buffer.begin(), buffer.begin() + units, u'\0');
+  return WString(buffer.begin(), end);
+}
+
+IniLocation LocateIniFile(WString path) {
+  UpperCaseName(path);
+  IniLocation location;
+  const std::size_t separator = path.rfind(u'\\');
+  if (separator == WString::npos) {
+    location.directory = path;
+    location.fileName = path;
+  } else {
+    location.directory = path.substr(0, separator);
+    location.fileName = path.substr(separator + 1);
+  }
+  location.path = std::move(path);
+  return location;
+}
+
+}  // namespace stavora

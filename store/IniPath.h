@@ -1,0 +1,59 @@
+// Where a lookup object's INI file is: the configured path value or the
+// built-in default, upper-cased by the name rule and split into directory and
+// file name for the watcher.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "store/NameRule.h"
+
+namespace stavora {
+
+// The path used when the configured value cannot be read.
+inline constexpr char16_t kDefaultIniPath[] = u"c:\\krn\\api\\Vendara\\Stavora\\Stavora.ini";
+
+// The configured value: HKEY_LOCAL_MACHINE\<kSettingsKeyName>\<kIniPathValueName>.
+inline constexpr char16_t kSettingsKeyName[] = u"SOFTWARE\\Kestrane L.P.\\Vendara\\Settings";
+inline constexpr char16_t kIniPathValueName[] = u"StavoraPath";
+
+// The value is read into a buffer of this many UTF-16 units; its last unit is
+// kept 0, so the query may fill at most one unit less.
+inline constexpr std::size_t kIniPathBufferUnits = 1024;
+inline constexpr std::uint32_t kIniPathQueryLimitBytes =
+    static_cast<std::uint32_t>((kIniPathBufferUnits - 1) * sizeof(char16_t));
+
+// The status a PathValueReader reports for a value it read in full.
+inline constexpr std::int32_t kPathValueRead = 0;
+
+// Reads the configured path value (on Windows, the registry value above).
+class PathValueReader {
+ public:
+  // Copies the value's data into `buffer`, which has room for `byteCount`
+  // bytes on entry, and sets `byteCount` to the bytes it stored. Returns
+  // kPathValueRead on success, any other number on any failure (key or value
+  // missing, data larger than the room given, ...). The data's type is not
+  // reported: whatever it is, it is taken as UTF-16 text.
+  virtual std::int32_t ReadPathValue(char16_t* buffer, std::uint32_t& byteCount) = 0;
+
+ protected:
+  ~PathValueReader() = default;
+};
+
+// The INI path as the object keeps it, with the two parts the watcher needs.
+struct IniLocation {
+  WString path;       // upper-cased full path
+  WString directory;  // before the last backslash, without it
+  WString fileName;   // after the last backslash
+};
+
+// The configured path when `reader` reads it, else kDefaultIniPath. Of the
+// data only the bytes the reader reports are used, up to the first zero, so a
+// value stored without a terminator is never read past.
+WString ConfiguredIniPath(PathValueReader& reader);
+
+// Upper-cases `path` by the name rule and splits it at its last backslash.
+// Without a backslash, directory and file name are both the whole path.
+IniLocation LocateIniFile(WString path);
+
+}  // namespace stavora
