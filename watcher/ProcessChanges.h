@@ -1,0 +1,34 @@
+// Deciding whether one batch of directory change records names the INI file.
+// Portable: the records are read from raw bytes, as the platform lays them out.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "store/NameRule.h"
+
+namespace stavora {
+
+// Layout of one change record (FILE_NOTIFY_INFORMATION), all little-endian:
+//   uint32 NextEntryOffset  bytes from this record to the next, 0 on the last
+//   uint32 Action           ignored: every kind of change counts
+//   uint32 FileNameLength   length of the name in bytes
+//   char16_t FileName[]     the name, not terminated
+constexpr std::size_t kChangeRecordHeaderBytes = 12;
+
+// The platform starts every record on a 4-byte boundary.
+constexpr std::size_t kChangeRecordAlignment = 4;
+
+// Walks the records in the first `bytesReported` bytes of `records` and
+// returns true when one of them, upper-cased by the name rule, equals
+// `fileName` exactly (length and every unit). `fileName` is compared as given,
+// so it must already be upper-cased. An empty `fileName` never matches.
+//
+// Nothing at or beyond records + bytesReported is read, whatever the records
+// claim. The walk ends at the first record whose header or name would cross
+// that end, and at a next-record offset that is zero, not a multiple of 4, or
+// smaller than the record it leaves (a record cannot overlap its successor).
+bool ChangesNameFile(const unsigned char* records, std::size_t bytesReported,
+                     WStringView fileName);
+
+}  // namespace stavora
