@@ -2,9 +2,13 @@
 // appended to %TEMP%\Kestrane\Log\Stavora.log, rotated to ".1" at 1 MiB.
 #pragma once
 
+#include <memory>
+
 #include "store/NameRule.h"
 
 namespace stavora {
+
+class LogFiles;
 
 class Logger {
  public:
@@ -22,10 +26,16 @@ class Logger {
   const WString& LogPath() const { return m_logPath; }
 
  private:
+  friend class LoggerTestSeam;
+
   Logger();
+  // Takes its services from `files`; the default constructor uses the
+  // platform's.
+  explicit Logger(std::unique_ptr<LogFiles> files);
   void RotateLogFile();
 
   WString m_logPath;
+  std::unique_ptr<LogFiles> m_files;
 };
 
 }  // namespace stavora

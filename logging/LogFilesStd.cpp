@@ -1,0 +1,69 @@
+// The log writer's services with the standard library: $TMPDIR (or the
+// library's idea of the temporary directory), fstreams and std::filesystem.
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+#include <time.h>
+
+#include "logging/FileSize.h"
+#include "logging/LogFiles.h"
+#include "logging/NativePath.h"
+
+namespace stavora {
+namespace {
+
+class StdLogFiles final : public LogFiles {
+ public:
+  WString TempDirectory() override {
+    std::string directory;
+    if (const char* fromEnvironment = std::getenv("TMPDIR"); fromEnvironment && *fromEnvironment) {
+      directory = fromEnvironment;
+    } else {
+      std::error_code error;
+      directory = std::filesystem::temp_directory_path(error).string();
+      if (error || directory.empty()) throw std::runtime_error("Cannot determine temp directory.");
+    }
+    if (directory.back() != '/') directory += '/';
+    return NativeUtf16(directory);
+  }
+
+  std::int64_t FileSize(const WString& path) override { return GetFileSize(path); }
+
+  bool AppendBytes(const WString& path, const std::string& bytes) override {
+    std::ofstream file(NativePath(path), std::ios::binary | std::ios::app);
+    if (!file.is_open()) return false;
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    file.flush();
+    const bool written = file.good();
+    file.close();
+    return written && !file.fail();
+  }
+
+  bool RenameFile(const WString& from, const WString& to) override {
+    // Like MoveFileW: an existing target makes the rename fail.
+    std::error_code error;
+    const auto target = NativePath(to);
+    if (std::filesystem::exists(std::filesystem::symlink_status(target, error))) return false;
+    std::filesystem::rename(NativePath(from), target, error);
+    return !error;
+  }
+
+  bool RemoveFile(const WString& path) override {
+    std::error_code error;
+    return std::filesystem::remove(NativePath(path), error) && !error;
+  }
+
+  std::tm LocalTime() override {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<LogFiles> MakePlatformLogFiles() { return std::make_unique<StdLogFiles>(); }
+
+}  // namespace stavora

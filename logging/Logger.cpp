@@ -1,0 +1,114 @@
+// The process-wide log writer: instance creation, line writing and rotation,
+// all under the one log lock. The platform's services come through LogFiles.
+#include "logging/Logger.h"
+
+#include <mutex>
+#include <new>
+#include <stdexcept>
+#include <utility>
+
+#include "logging/LogFiles.h"
+#include "logging/LogLine.h"
+#include "logging/LoggerTestSeam.h"
+
+namespace stavora {
+namespace {
+
+constexpr char16_t kLogFileName[] = u"Kestrane\\Log\\Stavora.log";
+constexpr char16_t kBackupSuffix[] = u".1";
+constexpr std::int64_t kRotationSize = 1048576;
+static_assert(kRotationSize == LoggerTestSeam::kRotationSize, "one threshold");
+
+// The log lock: guards creation of the instance and every line. It is the
+// innermost lock of the library; nothing called while it is held takes
+// another library lock. Constant-initialised, so it exists before any static
+// constructor of the library can log.
+std::mutex g_logLock;
+
+// Deletes the instance when the library is unloaded.
+struct InstanceOwner {
+  Logger* instance = nullptr;
+  ~InstanceOwner() {
+    delete instance;
+    instance = nullptr;
+  }
+};
+InstanceOwner g_owner;
+
+// Tests can replace how the instance gets its services; guarded by g_logLock.
+LoggerTestSeam::Factory& TestFactory() {
+  static LoggerTestSeam::Factory factory;
+  return factory;
+}
+
+}  // namespace
+
+Logger::Logger() : Logger(TestFactory() ? TestFactory()() : MakePlatformLogFiles()) {}
+
+Logger::Logger(std::unique_ptr<LogFiles> files) : m_files(std::move(files)) {
+  m_logPath = m_files->TempDirectory();
+  // The platform's text ends at its first zero.
+  const std::size_t end = m_logPath.find(u'\0');
+  if (end != WString::npos) m_logPath.resize(end);
+  m_logPath += kLogFileName;
+}
+
+Logger::~Logger() = default;
+
+Logger* Logger::GetInstance() {
+  std::lock_guard<std::mutex> hold(g_logLock);
+  if (g_owner.instance == nullptr) {
+    // A constructor that throws frees its memory and stores nothing, so the
+    // next call tries again.
+    g_owner.instance = new Logger();
+  }
+  return g_owner.instance;
+}
+
+void Logger::Write(WString message) {
+  std::lock_guard<std::mutex> hold(g_logLock);
+  try {
+    RotateLogFile();
+    const std::string line = FormatLogLine(m_files->LocalTime(), message);
+    // A missing directory or a file that cannot be opened drops the line;
+    // nobody is told.
+    (void)m_files->AppendBytes(m_logPath, line);
+  } catch (const std::exception&) {
+    // Out of memory while forming the line: the line is lost, the caller
+    // carries on.
+  }
+}
+
+void Logger::RotateLogFile() {
+  const std::int64_t size = m_files->FileSize(m_logPath);
+  if (size == -1 || size < kRotationSize) return;
+
+  const WString backupPath = m_logPath + kBackupSuffix;
+  if (m_files->RenameFile(m_logPath, backupPath)) return;
+  // The rename fails while a backup exists: drop the backup and try once
+  // more. Should the second rename fail too, the line goes to the large file
+  // and a later line tries again.
+  if (m_files->RemoveFile(backupPath)) {
+    (void)m_files->RenameFile(m_logPath, backupPath);
+  }
+}
+
+std::unique_ptr<Logger> LoggerTestSeam::Create(std::unique_ptr<LogFiles> files) {
+  return std::unique_ptr<Logger>(new Logger(std::move(files)));
+}
+
+void LoggerTestSeam::ResetInstance() {
+  Logger* old = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(g_logLock);
+    old = std::exchange(g_owner.instance, nullptr);
+  }
+  delete old;
+}
+
+void LoggerTestSeam::SetFactory(Factory factory) {
+  std::lock_guard<std::mutex> hold(g_logLock);
+  TestFactory() = std::move(factory);
+}
+
+}  // namespace stavora
