@@ -1,0 +1,392 @@
+// The loader over a scripted profile service: what it asks, in which order,
+// with which buffer, what it stores and what it logs.
+#include "store/Loader.h"
+
+#include <gtest/gtest.h>
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include "LogCapture.h"
+#include "ScriptedSource.h"
+
+namespace stavora {
+namespace {
+
+using testing_support::LogDirectory;
+using testing_support::ProfileCall;
+using testing_support::RecordingLock;
+using testing_support::ScriptedSource;
+using testing_support::TestLogDirectory;
+
+const WString kPath = u"C:\\DATA\\STAVORA.INI";
+const std::string kSizeLine =
+    "GetFileSize(): Failed to get file handle or file size for C:\\DATA\\STAVORA.INI";
+const std::string kSectionsLine =
+    "LoadRegistry(): GetPrivateProfileString() failed to retrieve sections.";
+
+class LoaderTest : public ::testing::Test {
+ protected:
+  LoaderTest() : source(lock) {}
+  void SetUp() override { TestLogDirectory().Clear(); }
+  void TearDown() override {
+    EXPECT_EQ(0u, source.Unanswered()) << "scripted answers left unasked";
+  }
+
+  void Load() { LoadStore(store, lock, source, kPath); }
+
+  std::vector<std::string> LogMessages() const { return TestLogDirectory().Messages(); }
+
+  // The section list form, the key-list form or the value form, in that order
+  // of checks; `size` is the buffer the call was given.
+  static void ExpectSectionList(const ProfileCall& call, std::uint32_t size) {
+    EXPECT_FALSE(call.hasSection) << "section list asked for section " << Narrow(call.section);
+    EXPECT_FALSE(call.hasKey);
+    EXPECT_EQ(size, call.size);
+  }
+  static void ExpectKeyList(const ProfileCall& call, const WString& section, std::uint32_t size) {
+    EXPECT_TRUE(call.hasSection);
+    EXPECT_EQ(section, call.section);
+    EXPECT_FALSE(call.hasKey) << "key list asked for key " << Narrow(call.key);
+    EXPECT_EQ(size, call.size);
+  }
+  static void ExpectValue(const ProfileCall& call, const WString& section, const WString& key,
+                          std::uint32_t size) {
+    EXPECT_TRUE(call.hasSection);
+    EXPECT_EQ(section, call.section);
+    EXPECT_TRUE(call.hasKey);
+    EXPECT_EQ(key, call.key);
+    EXPECT_EQ(size, call.size);
+  }
+
+  static std::string Narrow(const WString& text) {
+    std::string narrow;
+    for (char16_t unit : text) narrow += unit < 128 ? static_cast<char>(unit) : '?';
+    return narrow;
+  }
+
+  RecordingLock lock;
+  ScriptedSource source;
+  SectionMap store;
+};
+
+TEST_F(LoaderTest, ReadsListsThenValuesAndStoresUpperCasedNames) {
+  source.SetFileSize(99);
+  source.AnswerList({u"Beta", u"alpha"});
+  source.AnswerList({u"b"});
+  source.Answer(u"2");
+  source.AnswerList({u"A", u"Path"});
+  source.Answer(u"1");
+  source.Answer(u"D:\\Data");
+  Load();
+
+  ASSERT_EQ(6u, source.calls.size());
+  ExpectSectionList(source.calls[0], 100);
+  ExpectKeyList(source.calls[1], u"BETA", 100);
+  ExpectValue(source.calls[2], u"BETA", u"B", 100);
+  ExpectKeyList(source.calls[3], u"ALPHA", 100);
+  ExpectValue(source.calls[4], u"ALPHA", u"A", 100);
+  ExpectValue(source.calls[5], u"ALPHA", u"PATH", 100);
+  for (const ProfileCall& call : source.calls) EXPECT_EQ(kPath, call.path);
+  EXPECT_EQ(1, source.fileSizeCalls);
+  EXPECT_EQ(kPath, source.fileSizePath);
+
+  const SectionMap expected = {
+      {u"ALPHA", {{u"A", u"1"}, {u"PATH", u"D:\\Data"}}},
+      {u"BETA", {{u"B", u"2"}}},
+  };
+  EXPECT_EQ(expected, store);
+  EXPECT_EQ(std::vector<std::string>{}, LogMessages());
+}
+
+TEST_F(LoaderTest, OrdersNamesByUnsignedCodeUnitsShorterPrefixFirst) {
+  // Sections in file order: a code unit above 0x7FFF, a longer and a shorter
+  // name sharing a prefix, a Latin-1 letter and plain ASCII.
+  source.AnswerList({u"\u8000x", u"ABC", u"\u00e4", u"AB", u"b", u"\uffff"});
+  for (int i = 0; i < 6; ++i) {
+    source.AnswerList({u"\uff21", u"k", u"K2", u"K"});  // K repeats k: one call each
+    source.Answer(u"v1");
+    source.Answer(u"v2");
+    source.Answer(u"v3");
+    source.Answer(u"v4");
+  }
+  Load();
+
+  std::vector<WString> sections;
+  for (const auto& entry : store) sections.push_back(entry.first);
+  const std::vector<WString> expectedSections = {u"AB", u"ABC", u"B", u"\u00e4", u"\u8000X",
+                                                 u"\uffff"};
+  EXPECT_EQ(expectedSections, sections);
+
+  std::vector<WString> keys;
+  for (const auto& entry : store.at(u"AB")) keys.push_back(entry.first);
+  const std::vector<WString> expectedKeys = {u"K", u"K2", u"\uff21"};
+  EXPECT_EQ(expectedKeys, keys);
+  EXPECT_EQ(1u + 6u + 6u * 4u, source.calls.size());
+}
+
+TEST_F(LoaderTest, UpperCasesOnlyAsciiLettersOfNamesAndKeepsValues) {
+  source.AnswerList({u"Gr\u00f6\u00dfe"});
+  source.AnswerList({u"stra\u00dfe", u"MiXed"});
+  source.Answer(u"\u00e4 lower Case");
+  source.Answer(u"MiXed value");
+  Load();
+
+  ASSERT_EQ(4u, source.calls.size());
+  ExpectKeyList(source.calls[1], u"GR\u00f6\u00dfE", 4097);
+  ExpectValue(source.calls[2], u"GR\u00f6\u00dfE", u"STRA\u00dfE", 4097);
+  const SectionMap expected = {
+      {u"GR\u00f6\u00dfE", {{u"STRA\u00dfE", u"\u00e4 lower Case"}, {u"MIXED", u"MiXed value"}}}};
+  EXPECT_EQ(expected, store);
+}
+
+TEST_F(LoaderTest, KeepsTheFirstOfEqualSectionAndKeyNames) {
+  // [Foo] and [FOO] both listed; the service is asked for both and only the
+  // first answer is kept. The same for keys a and A.
+  source.AnswerList({u"Foo", u"FOO", u"bar"});
+  source.AnswerList({u"a", u"A"});
+  source.Answer(u"first");
+  source.Answer(u"second");
+  source.AnswerList({u"other"});
+  source.Answer(u"dropped");
+  source.AnswerList({u"x"});
+  source.Answer(u"1");
+  Load();
+
+  ASSERT_EQ(8u, source.calls.size());  // one call per listed name, duplicates included
+  ExpectValue(source.calls[3], u"FOO", u"A", 4097);
+  ExpectKeyList(source.calls[4], u"FOO", 4097);
+  const SectionMap expected = {
+      {u"BAR", {{u"X", u"1"}}},
+      {u"FOO", {{u"A", u"first"}}},
+  };
+  EXPECT_EQ(expected, store);
+}
+
+TEST_F(LoaderTest, MissingFileLogsBothLinesAndLeavesTheStoreEmpty) {
+  store[u"OLD"][u"KEY"] = u"stale";
+  source.SetFileSize(-1);
+  source.AnswerNothing();
+  Load();
+
+  ASSERT_EQ(1u, source.calls.size());
+  ExpectSectionList(source.calls[0], 1025);  // 1024 taken for the size, plus one
+  EXPECT_TRUE(store.empty()) << store.size() << " sections left";
+  EXPECT_EQ((std::vector<std::string>{kSizeLine, kSectionsLine}), LogMessages());
+}
+
+TEST_F(LoaderTest, EmptyFileGetsABufferOfOneAndLogsOnlyTheSectionsLine) {
+  source.SetFileSize(0);
+  source.AnswerNothing();
+  Load();
+
+  ASSERT_EQ(1u, source.calls.size());
+  ExpectSectionList(source.calls[0], 1);
+  EXPECT_TRUE(store.empty());
+  EXPECT_EQ(std::vector<std::string>{kSectionsLine}, LogMessages());
+}
+
+TEST_F(LoaderTest, UnreadableSizeStillLoadsWhatTheServiceReads) {
+  source.SetFileSize(-1);
+  source.AnswerList({u"S"});
+  source.AnswerList({u"K"});
+  source.Answer(u"v");
+  Load();
+
+  ASSERT_EQ(3u, source.calls.size());
+  ExpectValue(source.calls[2], u"S", u"K", 1025);
+  EXPECT_EQ((SectionMap{{u"S", {{u"K", u"v"}}}}), store);
+  EXPECT_EQ(std::vector<std::string>{kSizeLine}, LogMessages());
+}
+
+TEST_F(LoaderTest, SizeThatWrapsTheCountStartsLikeAnUnknownSize) {
+  // 0xFFFFFFFF plus one would be a buffer of no code units at all.
+  source.SetFileSize(0xFFFFFFFFll);
+  source.AnswerNothing();
+  Load();
+
+  ASSERT_EQ(1u, source.calls.size());
+  ExpectSectionList(source.calls[0], 1025);
+  EXPECT_EQ(std::vector<std::string>{kSectionsLine}, LogMessages());
+}
+
+TEST_F(LoaderTest, EmptyValuesAndKeylessSectionsAreStoredAndLoadingGoesOn) {
+  source.AnswerList({u"one", u"empty", u"two", u"three"});
+  source.AnswerList({u"a"});
+  source.Answer(u"1");
+  source.AnswerNothing();  // [empty] lists no keys
+  source.AnswerList({u"b", u"c"});
+  source.AnswerNothing();  // b=
+  source.Answer(u"3");
+  source.AnswerList({u"d"});
+  source.Answer(u"4");
+  Load();
+
+  EXPECT_EQ(9u, source.calls.size());
+  const SectionMap expected = {
+      {u"EMPTY", {}},
+      {u"ONE", {{u"A", u"1"}}},
+      {u"THREE", {{u"D", u"4"}}},
+      {u"TWO", {{u"B", u""}, {u"C", u"3"}}},
+  };
+  EXPECT_EQ(expected, store);
+  EXPECT_EQ(std::vector<std::string>{}, LogMessages());
+}
+
+TEST_F(LoaderTest, ValueThatFillsTheBufferIsAskedAgainWithTwiceTheRoom) {
+  source.SetFileSize(9);  // buffer of 10
+  source.AnswerList({u"S"});
+  source.AnswerList({u"F", u"G"});  // F is full, G fits
+  const WString nine = u"123456789";  // exactly size - 1: maybe cut short
+  source.Answer(nine);
+  source.Answer(nine);
+  source.Answer(u"12345678");  // size - 2 in the grown buffer: complete
+  Load();
+
+  ASSERT_EQ(5u, source.calls.size());
+  ExpectValue(source.calls[2], u"S", u"F", 10);
+  ExpectValue(source.calls[3], u"S", u"F", 20);
+  ExpectValue(source.calls[4], u"S", u"G", 20);  // the grown buffer is kept
+  EXPECT_EQ((SectionMap{{u"S", {{u"F", nine}, {u"G", u"12345678"}}}}), store);
+}
+
+TEST_F(LoaderTest, ValueOneShortOfFullIsNotAskedAgain) {
+  source.SetFileSize(9);
+  source.AnswerList({u"S"});
+  source.AnswerList({u"K"});
+  source.Answer(u"12345678");
+  Load();
+
+  ASSERT_EQ(3u, source.calls.size());
+  EXPECT_EQ(u"12345678", store.at(u"S").at(u"K"));
+}
+
+TEST_F(LoaderTest, HugeValueGrowsTheBufferUntilItFits) {
+  source.SetFileSize(9);
+  source.AnswerList({u"S"});
+  source.AnswerList({u"K"});
+  const WString huge(150, u'v');
+  for (int i = 0; i < 5; ++i) source.Answer(huge);  // 10, 20, 40, 80 cut; 160 fits
+  Load();
+
+  ASSERT_EQ(7u, source.calls.size());
+  const std::uint32_t sizes[] = {10, 20, 40, 80, 160};
+  for (int i = 0; i < 5; ++i) ExpectValue(source.calls[2 + i], u"S", u"K", sizes[i]);
+  EXPECT_EQ(huge, store.at(u"S").at(u"K"));
+}
+
+TEST_F(LoaderTest, ListsThatMayBeCutShortAreAskedAgain) {
+  source.SetFileSize(9);  // buffer of 10
+  // "ABC\0DEF\0GH\0" is 11 units: cut to size - 2 in 10, whole in 20.
+  source.AnswerList({u"ABC", u"DEF", u"GH"});
+  source.AnswerList({u"ABC", u"DEF", u"GH"});
+  // 18 units: complete in the grown buffer of 20 but size - 2 all the same,
+  // so asked again with 40.
+  const std::initializer_list<const char16_t*> keys = {u"K1", u"K2", u"K3", u"K4", u"KEY", u"Z"};
+  source.AnswerList(keys);
+  source.AnswerList(keys);
+  for (int i = 0; i < 6; ++i) source.Answer(u"x");
+  source.AnswerList({u"q"});  // 2 units in 40: no repeat
+  source.Answer(u"y");
+  source.AnswerList({u"r"});
+  source.Answer(u"z");
+  Load();
+
+  ASSERT_EQ(2u + 2u + 6u + 2u + 2u, source.calls.size());
+  ExpectSectionList(source.calls[0], 10);
+  ExpectSectionList(source.calls[1], 20);
+  ExpectKeyList(source.calls[2], u"ABC", 20);
+  ExpectKeyList(source.calls[3], u"ABC", 40);
+  ExpectValue(source.calls[9], u"ABC", u"Z", 40);
+  ExpectKeyList(source.calls[10], u"DEF", 40);
+  std::vector<WString> sections;
+  for (const auto& entry : store) sections.push_back(entry.first);
+  EXPECT_EQ((std::vector<WString>{u"ABC", u"DEF", u"GH"}), sections);
+  EXPECT_EQ(6u, store.at(u"ABC").size());
+  EXPECT_EQ(u"x", store.at(u"ABC").at(u"KEY"));
+  EXPECT_EQ(u"x", store.at(u"ABC").at(u"Z"));
+}
+
+TEST_F(LoaderTest, ListThreeShortOfFullIsNotAskedAgain) {
+  source.SetFileSize(9);
+  source.AnswerList({u"AB", u"CD"});  // 6 units in 10
+  source.AnswerList({u"K"});
+  source.Answer(u"1");
+  source.AnswerList({u"K"});
+  source.Answer(u"2");
+  Load();
+  ASSERT_EQ(5u, source.calls.size());
+  ExpectSectionList(source.calls[0], 10);
+}
+
+TEST_F(LoaderTest, EveryCallHappensUnderTheLockWhichIsLeftAtTheEnd) {
+  source.AnswerList({u"A", u"B"});
+  source.AnswerList({u"K"});
+  source.Answer(u"1");
+  source.AnswerNothing();
+  Load();
+
+  EXPECT_TRUE(source.fileSizeLockHeld) << "GetFileSize ran outside the lock";
+  for (std::size_t i = 0; i < source.calls.size(); ++i) {
+    EXPECT_TRUE(source.calls[i].lockHeld) << "call " << i << " ran outside the lock";
+  }
+  EXPECT_EQ(1, lock.enters);
+  EXPECT_EQ(1, lock.leaves);
+  EXPECT_FALSE(lock.held);
+}
+
+TEST_F(LoaderTest, LockIsLeftWhenLoggingPathsReturnEarly) {
+  source.SetFileSize(-1);
+  source.AnswerNothing();
+  Load();
+  EXPECT_EQ(1, lock.enters);
+  EXPECT_EQ(1, lock.leaves);
+  EXPECT_FALSE(lock.held);
+}
+
+TEST_F(LoaderTest, ExceptionLeavesTheLockAndKeepsCommittedSections) {
+  store[u"OLD"][u"KEY"] = u"stale";
+  source.AnswerList({u"first", u"second", u"third"});
+  source.AnswerList({u"a"});
+  source.Answer(u"1");
+  source.AnswerList({u"b", u"c"});
+  source.Answer(u"2");
+  source.Throw();  // memory runs out while [second] is read
+  EXPECT_THROW(Load(), std::bad_alloc);
+
+  EXPECT_EQ(1, lock.enters);
+  EXPECT_EQ(1, lock.leaves);
+  EXPECT_FALSE(lock.held);
+  EXPECT_EQ((SectionMap{{u"FIRST", {{u"A", u"1"}}}}), store);
+  EXPECT_EQ(std::vector<std::string>{}, LogMessages());
+}
+
+TEST_F(LoaderTest, ReloadReplacesThePreviousContents) {
+  source.AnswerList({u"Old", u"Kept"});
+  source.AnswerList({u"x"});
+  source.Answer(u"1");
+  source.AnswerList({u"y"});
+  source.Answer(u"2");
+  Load();
+  ASSERT_EQ(2u, store.size());
+
+  source.AnswerList({u"Kept", u"New"});
+  source.AnswerList({u"z"});
+  source.Answer(u"3");
+  source.AnswerList({u"w"});
+  source.Answer(u"4");
+  Load();
+  EXPECT_EQ((SectionMap{{u"KEPT", {{u"Z", u"3"}}}, {u"NEW", {{u"W", u"4"}}}}), store);
+
+  source.SetFileSize(-1);  // the file is deleted
+  source.AnswerNothing();
+  Load();
+  EXPECT_TRUE(store.empty());
+  EXPECT_EQ((std::vector<std::string>{kSizeLine, kSectionsLine}), LogMessages());
+  EXPECT_EQ(3, lock.enters);
+  EXPECT_EQ(3, lock.leaves);
+}
+
+}  // namespace
+}  // namespace stavora
