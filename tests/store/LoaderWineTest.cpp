@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -81,7 +82,7 @@ class LoaderWineTest : public ::testing::Test {
   // Writes `bytes` as they are to a file of the test folder; returns its path.
   WString WriteFile(const char16_t* name, const std::string& bytes) {
     const WString path = m_folder + name;
-    std::ofstream out(std::wstring(Wide(path)), std::ios::binary | std::ios::trunc);
+    std::ofstream out(std::filesystem::path(Wide(path)), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     EXPECT_TRUE(out.good()) << "cannot write " << Narrow(path);
@@ -109,7 +110,7 @@ class LoaderWineTest : public ::testing::Test {
 
   // The message part of each log line; lines must end in CR LF.
   std::vector<std::string> LogMessages() {
-    std::ifstream in(std::wstring(Wide(m_logPath)), std::ios::binary);
+    std::ifstream in(std::filesystem::path(Wide(m_logPath)), std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<std::string> messages;
     std::size_t start = 0;
