@@ -2,12 +2,14 @@
 // handle opened for FILE_APPEND_DATA, MoveFileW, DeleteFileW, GetLocalTime.
 #include <windows.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
 #include "logging/FileSize.h"
 #include "logging/LogFiles.h"
 #include "platform/LogFileHandle.h"
+#include "platform/LogFilesWin32.h"
 
 namespace stavora {
 namespace {
@@ -16,21 +18,7 @@ const wchar_t* Wide(const WString& text) { return reinterpret_cast<const wchar_t
 
 class Win32LogFiles final : public LogFiles {
  public:
-  WString TempDirectory() override {
-    // Room for 260 characters first; a longer directory makes the call report
-    // the room it needs (its terminating zero included), and we ask again with
-    // that much. The directory can change between the calls, so a few rounds.
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (int round = 0; round < 4; ++round) {
-      const DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
-      if (length == 0) break;
-      if (length < buffer.size()) {
-        return WString(reinterpret_cast<const char16_t*>(buffer.data()), length);
-      }
-      buffer.assign(static_cast<std::size_t>(length) + 1, L'\0');
-    }
-    throw std::runtime_error("Cannot determine temp directory.");
-  }
+  WString TempDirectory() override { return QueryTempDirectory(GetTempPathW); }
 
   std::int64_t FileSize(const WString& path) override { return GetFileSize(path); }
 
@@ -70,6 +58,26 @@ class Win32LogFiles final : public LogFiles {
 };
 
 }  // namespace
+
+WString QueryTempDirectory(const GetTempPathFunction& getTempPath) {
+  // Room for 260 characters first; a longer directory makes the call report
+  // the room it needs, and we ask again with that much. The directory can
+  // change between two calls, so a few rounds.
+  std::vector<wchar_t> buffer(MAX_PATH, L'\0');
+  for (int round = 0; round < 4; ++round) {
+    const DWORD length = getTempPath(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (length == 0) break;
+    if (length < buffer.size()) {
+      const auto* text = reinterpret_cast<const char16_t*>(buffer.data());
+      WString directory(text, length);
+      const std::size_t end = directory.find(u'\0');
+      if (end != WString::npos) directory.resize(end);
+      return directory;
+    }
+    buffer.assign(std::max<std::size_t>(length, buffer.size() + 1), L'\0');
+  }
+  throw std::runtime_error("Cannot determine temp directory.");
+}
 
 std::unique_ptr<LogFiles> MakePlatformLogFiles() { return std::make_unique<Win32LogFiles>(); }
 
