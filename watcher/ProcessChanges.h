@@ -16,8 +16,10 @@ namespace stavora {
 //   char16_t FileName[]     the name, not terminated
 constexpr std::size_t kChangeRecordHeaderBytes = 12;
 
-// The platform starts every record on a 4-byte boundary.
-constexpr std::size_t kChangeRecordAlignment = 4;
+// Records start on a boundary of one name unit. Windows pads records to 4
+// bytes; Wine packs them (offsets of 34 after an 11-unit name), so 2 is all
+// that can be asked of an offset.
+constexpr std::size_t kChangeRecordAlignment = 2;
 
 // Walks the records in the first `bytesReported` bytes of `records` and
 // returns true when one of them, upper-cased by the name rule, equals
@@ -26,7 +28,7 @@ constexpr std::size_t kChangeRecordAlignment = 4;
 //
 // Nothing at or beyond records + bytesReported is read, whatever the records
 // claim. The walk ends at the first record whose header or name would cross
-// that end, and at a next-record offset that is zero, not a multiple of 4, or
+// that end, and at a next-record offset that is zero, odd, or
 // smaller than the record it leaves (a record cannot overlap its successor).
 bool ChangesNameFile(const unsigned char* records, std::size_t bytesReported,
                      WStringView fileName);

@@ -38,14 +38,15 @@ void PutRecord(Bytes& bytes, std::size_t at, std::uint32_t next, WStringView nam
   }
 }
 
-// A well-formed batch as the platform lays it out: records on 4-byte
-// boundaries, each pointing at the next, the last with offset 0.
-Bytes Batch(const std::vector<WString>& names) {
+// A well-formed batch: records each pointing at the next, the last with
+// offset 0. Windows pads each record to 4 bytes (`padTo` 4); Wine packs them
+// (`padTo` 2).
+Bytes Batch(const std::vector<WString>& names, std::size_t padTo = 4) {
   Bytes bytes;
   std::size_t at = 0;
   for (std::size_t i = 0; i < names.size(); ++i) {
     std::size_t size = kChangeRecordHeaderBytes + 2 * names[i].size();
-    size = (size + 3) / 4 * 4;
+    size = (size + padTo - 1) / padTo * padTo;
     const bool last = i + 1 == names.size();
     PutRecord(bytes, at, last ? 0 : static_cast<std::uint32_t>(size), names[i],
               static_cast<std::uint32_t>(i % 5 + 1));
@@ -98,6 +99,13 @@ TEST(ChangesNameFile, FollowsNextEntryOffsets) {
   EXPECT_TRUE(Matches(Batch({u"STAVORA.INI", u"stavora.ini", u"STAVORA.INI"})))
       << "several matches";
   EXPECT_FALSE(Matches(Batch({u"A.TMP", u"B.TMP", u"STAVORA.BAK"})));
+
+  // Wine's packed layout: a rename over the INI file, offsets of 34.
+  const Bytes packed = Batch({u"stavora.tmp", u"stavora.ini"}, 2);
+  ASSERT_EQ(68u, packed.size());
+  EXPECT_EQ(34, packed[0]);
+  EXPECT_TRUE(Matches(packed));
+  EXPECT_TRUE(Matches(Batch({u"A", u"stavora.ini"}, 2))) << "offset 14";
 
   // Offsets may leave a gap after a record; the walk goes by the offset.
   Bytes gapped;
@@ -179,7 +187,7 @@ TEST(ChangesNameFile, MalformedOffsetsEndTheWalk) {
   };
   const Case cases[] = {
       {0, 24, "zero offset on the first record"},
-      {26, 26, "misaligned offset"},
+      {27, 27, "odd offset"},
       {4, 4, "offset inside the record's own header"},
       {12, 12, "offset inside the record's own name"},
   };

@@ -1,0 +1,402 @@
+// DirectoryWatcher over a real temporary directory, with a loader that counts
+// its reloads. Waits poll the counter with generous limits; a check that
+// nothing happened watches the counter for a quiet spell and is always
+// followed by a change that must reload, so a dead watcher cannot pass.
+#include "watcher/DirectoryWatcher.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <iostream>
+#include <new>
+#include <string>
+
+namespace stavora {
+namespace {
+
+constexpr DWORD kWaitLimitMs = 15000;
+constexpr DWORD kQuietSpellMs = 400;
+
+const WString kIniName = u"STAVORA.INI";
+
+LPCWSTR W(const WString& text) { return reinterpret_cast<LPCWSTR>(text.c_str()); }
+
+// Owns one kernel handle for the tests' own files and events.
+class TestHandle {
+ public:
+  explicit TestHandle(HANDLE handle) : m_handle(handle) {}
+  ~TestHandle() {
+    if (m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE) CloseHandle(m_handle);
+  }
+  TestHandle(const TestHandle&) = delete;
+  TestHandle& operator=(const TestHandle&) = delete;
+  HANDLE Get() const { return m_handle; }
+
+ private:
+  HANDLE m_handle;
+};
+
+// Counts reloads; can throw or block on a chosen call.
+class CountingLoader : public StavoraLoader {
+ public:
+  void LoadRegistry() override {
+    ++m_loads;
+    if (m_throwNext.exchange(false)) throw std::bad_alloc();
+    if (m_blockNext.exchange(false)) {
+      SetEvent(m_entered.Get());
+      WaitForSingleObject(m_release.Get(), kWaitLimitMs);
+    }
+  }
+
+  int Loads() const { return m_loads; }
+
+  std::atomic<bool> m_throwNext{false};
+  std::atomic<bool> m_blockNext{false};
+  TestHandle m_entered{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  TestHandle m_release{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+
+ private:
+  std::atomic<int> m_loads{0};
+};
+
+// Polls until the loader has reloaded at least `atLeast` times.
+bool WaitForLoads(const CountingLoader& loader, int atLeast) {
+  const ULONGLONG limit = GetTickCount64() + kWaitLimitMs;
+  while (loader.Loads() < atLeast) {
+    if (GetTickCount64() > limit) return false;
+    Sleep(5);
+  }
+  return true;
+}
+
+// The count once it has stayed the same for a quiet spell.
+int SettledLoads(const CountingLoader& loader) {
+  int seen = loader.Loads();
+  ULONGLONG quietSince = GetTickCount64();
+  while (GetTickCount64() - quietSince < kQuietSpellMs) {
+    Sleep(5);
+    const int now = loader.Loads();
+    if (now != seen) {
+      seen = now;
+      quietSince = GetTickCount64();
+    }
+  }
+  return seen;
+}
+
+bool WriteText(const WString& path, const std::string& text, DWORD disposition) {
+  TestHandle file(CreateFileW(W(path), FILE_APPEND_DATA | GENERIC_WRITE, FILE_SHARE_READ,
+                              nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.Get() == INVALID_HANDLE_VALUE) return false;
+  if (disposition == OPEN_ALWAYS) SetFilePointer(file.Get(), 0, nullptr, FILE_END);
+  DWORD written = 0;
+  return WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written,
+                   nullptr) && written == text.size();
+}
+
+bool CreateWithText(const WString& path, const std::string& text) {
+  return WriteText(path, text, CREATE_ALWAYS);
+}
+
+bool AppendText(const WString& path, const std::string& text) {
+  return WriteText(path, text, OPEN_ALWAYS);
+}
+
+WString TempPath() {
+  wchar_t buffer[MAX_PATH + 1] = {};
+  const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
+  return WString(reinterpret_cast<const char16_t*>(buffer), length);
+}
+
+// The log file the watcher writes to, and its contents as raw bytes.
+WString LogPath() { return TempPath() + u"Kestrane\\Log\\Stavora.log"; }
+
+std::string ReadLogBytes() {
+  TestHandle file(CreateFileW(W(LogPath()), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.Get() == INVALID_HANDLE_VALUE) return {};
+  std::string bytes;
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(file.Get(), chunk, sizeof chunk, &got, nullptr) && got > 0) {
+    bytes.append(chunk, got);
+  }
+  return bytes;
+}
+
+// Whether `message` was written after `before` (the log's bytes earlier),
+// in a single-byte encoding or in UTF-16LE. A rotated log is searched whole.
+bool LoggedSince(const std::string& before, const std::string& message) {
+  std::string after = ReadLogBytes();
+  if (after.size() >= before.size() && after.compare(0, before.size(), before) == 0) {
+    after.erase(0, before.size());
+  }
+  std::string wide;
+  for (char c : message) {
+    wide.push_back(c);
+    wide.push_back('\0');
+  }
+  return after.find(message) != std::string::npos || after.find(wide) != std::string::npos;
+}
+
+class DirectoryWatcherTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    const WString kestrane = TempPath() + u"Kestrane";
+    CreateDirectoryW(W(kestrane), nullptr);  // may exist already
+    CreateDirectoryW(W(kestrane + u"\\Log"), nullptr);
+  }
+
+  void SetUp() override {
+    static int serial = 0;
+    m_directory = TempPath() + u"stavora-watch-" +
+                  Utf16(std::to_string(GetCurrentProcessId())) + u"-" +
+                  Utf16(std::to_string(++serial));
+    ASSERT_TRUE(CreateDirectoryW(W(m_directory), nullptr))
+        << "CreateDirectoryW failed with " << GetLastError();
+    ASSERT_TRUE(CreateWithText(Path(u"stavora.ini"), "[A]\r\nB=1\r\n"));
+  }
+
+  void TearDown() override { RemoveTree(m_directory); }
+
+  static WString Utf16(const std::string& ascii) { return WString(ascii.begin(), ascii.end()); }
+
+  WString Path(const WString& name) const { return m_directory + u"\\" + name; }
+
+  static void RemoveTree(const WString& directory) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(W(directory + u"\\*"), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        const WString name(reinterpret_cast<const char16_t*>(found.cFileName));
+        if (name == u"." || name == u"..") continue;
+        const WString full = directory + u"\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          RemoveTree(full);
+        } else {
+          DeleteFileW(W(full));
+        }
+      } while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
+    RemoveDirectoryW(W(directory));
+  }
+
+  void StartWatching(DirectoryWatcher& watcher, CountingLoader& loader) {
+    watcher.Start(kIniName, m_directory, &loader, &StavoraLoader::LoadRegistry);
+  }
+
+  // The first read is issued on the watcher thread some time after Start;
+  // changes before it are not reported. Appends to the INI file until a
+  // reload shows the watcher is reading, then returns the settled count.
+  int PrimeWatcher(const CountingLoader& loader) {
+    const ULONGLONG limit = GetTickCount64() + kWaitLimitMs;
+    while (loader.Loads() == 0 && GetTickCount64() < limit) {
+      AppendText(Path(u"stavora.ini"), ";\r\n");
+      for (int i = 0; i < 20 && loader.Loads() == 0; ++i) Sleep(5);
+    }
+    EXPECT_GT(loader.Loads(), 0) << "the watcher never reloaded on an INI write";
+    return SettledLoads(loader);
+  }
+
+  // A change that must reload: proves the watcher is still watching after a
+  // check that something did not reload.
+  void ExpectReloadOnIniWrite(const CountingLoader& loader, int loads) {
+    ASSERT_TRUE(AppendText(Path(u"stavora.ini"), ";again\r\n"));
+    EXPECT_TRUE(WaitForLoads(loader, loads + 1))
+        << "expected a reload after an INI write; loads stayed at " << loader.Loads();
+  }
+
+  WString m_directory;
+};
+
+TEST_F(DirectoryWatcherTest, ChangesThatNameTheIniFileReload) {
+  CountingLoader loader;
+  DirectoryWatcher watcher;
+  StartWatching(watcher, loader);
+  int loads = PrimeWatcher(loader);
+
+  // In-place write.
+  ASSERT_TRUE(AppendText(Path(u"STAVORA.INI"), "C=2\r\n"));
+  EXPECT_TRUE(WaitForLoads(loader, loads + 1)) << "in-place write; loads " << loader.Loads();
+  loads = SettledLoads(loader);
+
+  // Save through a temporary file renamed over the INI file.
+  ASSERT_TRUE(CreateWithText(Path(u"stavora.tmp"), "[A]\r\nB=3\r\n"));
+  ASSERT_TRUE(MoveFileExW(W(Path(u"stavora.tmp")), W(Path(u"stavora.ini")),
+                          MOVEFILE_REPLACE_EXISTING))
+      << "MoveFileExW failed with " << GetLastError();
+  EXPECT_TRUE(WaitForLoads(loader, loads + 1)) << "rename over; loads " << loader.Loads();
+  loads = SettledLoads(loader);
+
+  // Deletion.
+  ASSERT_TRUE(DeleteFileW(W(Path(u"stavora.ini"))));
+  EXPECT_TRUE(WaitForLoads(loader, loads + 1)) << "deletion; loads " << loader.Loads();
+  loads = SettledLoads(loader);
+
+  // Creation again.
+  ASSERT_TRUE(CreateWithText(Path(u"Stavora.Ini"), "[A]\r\n"));
+  EXPECT_TRUE(WaitForLoads(loader, loads + 1)) << "creation; loads " << loader.Loads();
+}
+
+TEST_F(DirectoryWatcherTest, ChangesToOtherFilesDoNotReload) {
+  ASSERT_TRUE(CreateDirectoryW(W(Path(u"sub")), nullptr));
+  ASSERT_TRUE(CreateWithText(Path(u"sub\\stavora.ini"), "[A]\r\n"));
+  CountingLoader loader;
+  DirectoryWatcher watcher;
+  StartWatching(watcher, loader);
+  const int loads = PrimeWatcher(loader);
+
+  ASSERT_TRUE(CreateWithText(Path(u"other.ini"), "[X]\r\n"));
+  ASSERT_TRUE(AppendText(Path(u"other.ini"), "Y=1\r\n"));
+  ASSERT_TRUE(AppendText(Path(u"stavora.ini.bak"), "x"));
+  ASSERT_TRUE(AppendText(Path(u"sub\\stavora.ini"), "Z=1\r\n"));  // subtree not watched
+  ASSERT_TRUE(MoveFileExW(W(Path(u"other.ini")), W(Path(u"other2.ini")), 0));
+  EXPECT_EQ(loads, SettledLoads(loader)) << "no record named STAVORA.INI";
+
+  ExpectReloadOnIniWrite(loader, loads);
+}
+
+TEST_F(DirectoryWatcherTest, OneReloadPerBatchHoweverManyRecordsMatch) {
+  CountingLoader loader;
+  DirectoryWatcher watcher;
+  StartWatching(watcher, loader);
+  int loads = PrimeWatcher(loader);
+
+  // While a reload is held, no read is pending: every change below waits in
+  // the directory handle and arrives as one batch once the reload returns.
+  loader.m_blockNext = true;
+  ASSERT_TRUE(AppendText(Path(u"stavora.ini"), "1\r\n"));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(loader.m_entered.Get(), kWaitLimitMs));
+  loads = loader.Loads();
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(AppendText(Path(u"stavora.ini"), "2\r\n"));
+  ASSERT_TRUE(CreateWithText(Path(u"stavora.tmp"), "[A]\r\n"));
+  ASSERT_TRUE(MoveFileExW(W(Path(u"stavora.tmp")), W(Path(u"stavora.ini")),
+                          MOVEFILE_REPLACE_EXISTING));
+  SetEvent(loader.m_release.Get());
+
+  EXPECT_TRUE(WaitForLoads(loader, loads + 1));
+  EXPECT_EQ(loads + 1, SettledLoads(loader)) << "one batch of many matching records";
+}
+
+TEST_F(DirectoryWatcherTest, OverflowReloadsAndWatchingGoesOn) {
+  CountingLoader loader;
+  DirectoryWatcher watcher;
+  StartWatching(watcher, loader);
+  PrimeWatcher(loader);
+
+  // Hold a reload and make far more than 16384 bytes of records meanwhile:
+  // the next read completes with no records (buffer overflow). None of them
+  // names the INI file, so only the overflow can reload.
+  loader.m_blockNext = true;
+  ASSERT_TRUE(AppendText(Path(u"stavora.ini"), "1\r\n"));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(loader.m_entered.Get(), kWaitLimitMs));
+  const int loads = loader.Loads();
+  const WString longName(100, u'n');
+  for (int i = 0; i < 200; ++i) {
+    ASSERT_TRUE(CreateWithText(Path(longName + Utf16(std::to_string(i))), "x"));
+  }
+  SetEvent(loader.m_release.Get());
+
+  EXPECT_TRUE(WaitForLoads(loader, loads + 1)) << "no reload after the overflow";
+  ExpectReloadOnIniWrite(loader, SettledLoads(loader));
+}
+
+TEST_F(DirectoryWatcherTest, ReloadThatThrowsDoesNotEndWatching) {
+  const std::string logBefore = ReadLogBytes();
+  CountingLoader loader;
+  DirectoryWatcher watcher;
+  loader.m_throwNext = true;
+  StartWatching(watcher, loader);
+  const int loads = PrimeWatcher(loader);  // the first reload throws
+  EXPECT_FALSE(loader.m_throwNext);
+  EXPECT_TRUE(LoggedSince(logBefore, "ProcessChanges(): The reload ended with an exception."));
+
+  ExpectReloadOnIniWrite(loader, loads);
+}
+
+TEST_F(DirectoryWatcherTest, DirectoryThatCannotBeOpenedIsLogged) {
+  const std::string logBefore = ReadLogBytes();
+  CountingLoader loader;
+  {
+    DirectoryWatcher watcher;
+    watcher.Start(kIniName, Path(u"missing"), &loader, &StavoraLoader::LoadRegistry);
+  }  // the destructor waits for the thread, which logs before it ends
+  EXPECT_TRUE(LoggedSince(logBefore, "SetUpDirectoryWatcher(): Failed to get directory handle."));
+
+  const std::string logBeforeEmpty = ReadLogBytes();
+  {
+    DirectoryWatcher watcher;
+    watcher.Start(u"", u"", &loader, &StavoraLoader::LoadRegistry);
+  }
+  EXPECT_TRUE(LoggedSince(logBeforeEmpty,
+                          "SetUpDirectoryWatcher(): Failed to get directory handle."))
+      << "empty path";
+  EXPECT_EQ(0, loader.Loads());
+}
+
+TEST_F(DirectoryWatcherTest, StartWithoutTargetIsLoggedAndStartsNothing) {
+  const std::string logBefore = ReadLogBytes();
+  {
+    DirectoryWatcher watcher;
+    watcher.Start(kIniName, m_directory, nullptr, &StavoraLoader::LoadRegistry);
+    ASSERT_TRUE(AppendText(Path(u"stavora.ini"), "1\r\n"));
+  }
+  EXPECT_TRUE(LoggedSince(logBefore, "Start(): No object to reload."));
+}
+
+// Stops that must not wait for the one-second wake. The times are printed,
+// never asserted.
+TEST_F(DirectoryWatcherTest, StopsPromptly) {
+  LARGE_INTEGER frequency, begin, end;
+  QueryPerformanceFrequency(&frequency);
+  auto milliseconds = [&] {
+    return 1000.0 * double(end.QuadPart - begin.QuadPart) / double(frequency.QuadPart);
+  };
+  CountingLoader loader;
+
+  {
+    DirectoryWatcher never;  // never started
+    QueryPerformanceCounter(&begin);
+  }
+  QueryPerformanceCounter(&end);
+  std::cout << "stop, never started:       " << milliseconds() << " ms\n";
+
+  {
+    DirectoryWatcher watcher;
+    StartWatching(watcher, loader);
+    QueryPerformanceCounter(&begin);
+  }
+  QueryPerformanceCounter(&end);
+  std::cout << "stop right after Start:    " << milliseconds() << " ms\n";
+
+  {
+    DirectoryWatcher watcher;
+    StartWatching(watcher, loader);
+    PrimeWatcher(loader);
+    QueryPerformanceCounter(&begin);
+  }
+  QueryPerformanceCounter(&end);
+  std::cout << "stop while a read pends:   " << milliseconds() << " ms\n";
+
+  // After the watcher has gone, changes reach nothing.
+  const int loads = loader.Loads();
+  ASSERT_TRUE(AppendText(Path(u"stavora.ini"), "after\r\n"));
+  EXPECT_EQ(loads, SettledLoads(loader));
+}
+
+TEST_F(DirectoryWatcherTest, TwoWatchersOnOneDirectoryBothReload) {
+  CountingLoader first, second;
+  DirectoryWatcher firstWatcher, secondWatcher;
+  StartWatching(firstWatcher, first);
+  StartWatching(secondWatcher, second);
+  const int firstLoads = PrimeWatcher(first);
+  const int secondLoads = PrimeWatcher(second);
+  ASSERT_TRUE(AppendText(Path(u"stavora.ini"), "both\r\n"));
+  EXPECT_TRUE(WaitForLoads(first, firstLoads + 1));
+  EXPECT_TRUE(WaitForLoads(second, secondLoads + 1));
+}
+
+}  // namespace
+}  // namespace stavora

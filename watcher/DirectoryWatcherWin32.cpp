@@ -1,0 +1,218 @@
+// DirectoryWatcher: one thread per lookup object, an asynchronous change read
+// on the INI file's directory, and a reload when a completed read names the
+// file.
+//
+// All reads and their completion routines belong to the watcher thread: the
+// routine runs only while that thread sleeps alertably. The thread cancels its
+// own pending read and waits for that completion before it returns, so once
+// the destructor's wait is over no read can still write into m_buffer or
+// m_overlapped and no completion routine can run on them.
+#include "watcher/DirectoryWatcher.h"
+
+#include <cstring>
+
+#include "logging/Logger.h"
+#include "watcher/ProcessChanges.h"
+
+namespace stavora {
+namespace {
+
+// Wine completes a read with this code when the directory handle is closed
+// under it; it is not named in the SDK headers.
+constexpr DWORD kErrorReadHandleClosed = 676;
+
+// How long the ending thread waits, in one-second alertable slices, for the
+// completion of the read it has just cancelled. The completion normally
+// arrives at once; the bound only keeps a lost completion from hanging the
+// destructor.
+constexpr int kCancelWaitSlices = 5;
+
+constexpr char16_t kThreadFailed[] =
+    u"StartFileNotificationThread(): Failed to create thread.";
+constexpr char16_t kDirectoryFailed[] =
+    u"SetUpDirectoryWatcher(): Failed to get directory handle.";
+constexpr char16_t kReadFailed[] =
+    u"WatchDirectory(): Failed to issue a change read.";
+constexpr char16_t kReloadThrew[] =
+    u"ProcessChanges(): The reload ended with an exception.";
+constexpr char16_t kNoTarget[] = u"Start(): No object to reload.";
+
+// Writes a line from the watcher thread. An exception from the log writer
+// (it could not start, or memory ran out) must not end the thread, and there
+// is nowhere else to report it, so the line is dropped.
+void LogOnWatcherThread(const char16_t* message) noexcept {
+  try {
+    Logger::GetInstance()->Write(message);
+  } catch (...) {
+  }
+}
+
+// Queued to the watcher thread to end its alertable sleep at once.
+VOID CALLBACK WakeUp(ULONG_PTR) {}
+
+}  // namespace
+
+DirectoryWatcher::DirectoryWatcher()
+    : m_stop(false),
+      m_waiting(true),
+      m_thread(nullptr),
+      m_directoryHandle(nullptr),
+      m_target(nullptr),
+      m_reload(nullptr),
+      m_buffer{},
+      m_overlapped{} {}
+
+DirectoryWatcher::~DirectoryWatcher() {
+  m_stop = true;
+  if (m_thread != nullptr) {
+    // Fails only when the thread has ended already; the wait then returns at
+    // once, so the result is not needed.
+    QueueUserAPC(WakeUp, m_thread, 0);
+    WaitForSingleObject(m_thread, INFINITE);
+    CloseHandle(m_thread);
+    m_thread = nullptr;
+  }
+  // The thread has ended (or never existed): the handle is ours alone now.
+  if (m_directoryHandle != nullptr && m_directoryHandle != INVALID_HANDLE_VALUE) {
+    CloseHandle(m_directoryHandle);
+    m_directoryHandle = nullptr;
+  }
+}
+
+void DirectoryWatcher::Start(const WString& fileName, const WString& directory,
+                             StavoraLoader* target, ReloadOperation reload) {
+  if (m_thread != nullptr) return;
+  if (target == nullptr || reload == nullptr) {
+    Logger::GetInstance()->Write(kNoTarget);
+    return;
+  }
+  m_fileName = fileName;
+  m_directory = directory;
+  m_target = target;
+  m_reload = reload;
+  StartFileNotificationThread();
+}
+
+void DirectoryWatcher::StartFileNotificationThread() {
+  m_thread = CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr);
+  if (m_thread == nullptr) Logger::GetInstance()->Write(kThreadFailed);
+}
+
+DWORD WINAPI DirectoryWatcher::ThreadMain(LPVOID parameter) {
+  auto* watcher = static_cast<DirectoryWatcher*>(parameter);
+  // Everything that can throw on this thread catches for itself; this is the
+  // last guard, so that nothing unwinds into the system's thread start.
+  try {
+    watcher->SetUpDirectoryWatcher();
+  } catch (...) {
+  }
+  return 0;
+}
+
+void DirectoryWatcher::SetUpDirectoryWatcher() {
+  m_directoryHandle = CreateFileW(reinterpret_cast<LPCWSTR>(m_directory.c_str()),
+                                  FILE_LIST_DIRECTORY, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
+                                  nullptr);
+  if (m_directoryHandle == INVALID_HANDLE_VALUE) {
+    LogOnWatcherThread(kDirectoryFailed);
+    return;
+  }
+  WatchDirectory();
+}
+
+// One pass per read: issue it, then sleep alertably until its completion has
+// been handled or the stop flag is seen. A read that cannot be issued is
+// tried again after one sleep, never in a tight loop. Reading is blind while
+// reads fail, so the object is reloaded once when they start failing (logged
+// once) and once when a read goes out again.
+void DirectoryWatcher::WatchDirectory() {
+  m_waiting = false;  // nothing is pending until the first read goes out
+  bool readsFailing = false;
+  while (!m_stop) {
+    if (IssueChangeRead()) {
+      m_waiting = true;
+      if (readsFailing) {
+        readsFailing = false;
+        Reload();
+      }
+    } else {
+      m_waiting = false;
+      if (!readsFailing) {
+        readsFailing = true;
+        LogOnWatcherThread(kReadFailed);
+        Reload();
+      }
+    }
+    do {
+      if (m_stop) break;
+      SleepEx(kSleepMilliseconds, TRUE);
+    } while (m_waiting);
+  }
+  FinishPendingRead();
+}
+
+bool DirectoryWatcher::IssueChangeRead() {
+  std::memset(m_buffer, 0, sizeof m_buffer);
+  std::memset(&m_overlapped, 0, sizeof m_overlapped);
+  m_overlapped.hEvent = this;
+  return ReadDirectoryChangesW(m_directoryHandle, m_buffer, kBufferBytes, FALSE,
+                               kNotifyFilter, nullptr, &m_overlapped,
+                               OnChangeCompleted) != FALSE;
+}
+
+// Called on the way out: cancels this thread's pending read and lets its
+// completion (error 995, or records that arrived first) run here, so the
+// thread ends with nothing pending on m_buffer or m_overlapped.
+void DirectoryWatcher::FinishPendingRead() {
+  if (!m_waiting) return;
+  if (!CancelIo(m_directoryHandle)) return;
+  for (int slice = 0; m_waiting && slice < kCancelWaitSlices; ++slice) {
+    SleepEx(kSleepMilliseconds, TRUE);
+  }
+}
+
+VOID CALLBACK DirectoryWatcher::OnChangeCompleted(DWORD errorCode, DWORD bytesTransferred,
+                                                  LPOVERLAPPED overlapped) {
+  auto* watcher = static_cast<DirectoryWatcher*>(overlapped->hEvent);
+  if (errorCode == ERROR_SUCCESS && bytesTransferred > 0) {
+    watcher->ProcessChanges(bytesTransferred);
+    return;
+  }
+  // No records: an error, or an overflow (0 bytes, ERROR_NOTIFY_ENUM_DIR).
+  // Changes may have been missed, so reload, unless the completion is the
+  // end of the read during the stop.
+  const bool stopping = errorCode == ERROR_OPERATION_ABORTED ||
+                        errorCode == kErrorReadHandleClosed;
+  if (!stopping) watcher->Reload();
+  watcher->m_waiting = false;
+}
+
+void DirectoryWatcher::ProcessChanges(DWORD bytesTransferred) {
+  const std::size_t reported =
+      bytesTransferred < kBufferBytes ? bytesTransferred : kBufferBytes;
+  bool namesFile = false;
+  try {
+    namesFile = ChangesNameFile(m_buffer, reported, m_fileName);
+  } catch (...) {
+    // Only the copy of a name can fail (memory). The batch may have named
+    // the file, so reload rather than miss it.
+    namesFile = true;
+  }
+  if (namesFile) Reload();
+  m_waiting = false;
+}
+
+// The one place the target is reloaded. Nothing is reloaded once the stop is
+// under way, and an exception from the reload ends only that reload.
+void DirectoryWatcher::Reload() {
+  if (m_stop) return;
+  try {
+    (m_target->*m_reload)();
+  } catch (...) {
+    LogOnWatcherThread(kReloadThrew);
+  }
+}
+
+}  // namespace stavora
