@@ -1,0 +1,140 @@
+// The two forms of a lookup object: standalone (its own reference count) and
+// aggregated (a holder whose inner part forwards IUnknown to the controlling
+// outer object), and the creation function that builds either.
+#pragma once
+
+#include <windows.h>
+
+#include "server/InterfaceTable.h"
+#include "server/LookupDispatch.h"
+#include "server/ServerGlobals.h"
+#include "server/StavoraModule.h"
+
+namespace stavora {
+
+// Set on an object whose count reached 0, so that AddRef/Release calls made
+// while it is taken down can never bring it back to 0.
+constexpr LONG kCountDuringTeardown = -1073741823;  // 0xC0000001
+
+// The standalone form. The count is a plain integer: the class is apartment
+// threaded, so only the creating apartment's thread touches it.
+template <class Lookup>
+class CStavoraLookupObjectT final : public CStavoraDispatch<Lookup> {
+ public:
+  CStavoraLookupObjectT() = default;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    return SearchLookupInterfaceTable(this, iid, out);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_refCount); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG count = --m_refCount;
+    if (count == 0) Destroy();
+    return static_cast<ULONG>(count);
+  }
+
+  // Takes the object down: the module lock goes first, then the lookup's own
+  // destructor runs (stopping its watcher), then the memory is freed.
+  void Destroy() {
+    m_refCount = kCountDuringTeardown;
+    TheModule().ReleaseLock();
+    delete this;
+  }
+
+ private:
+  LONG m_refCount = 0;
+};
+
+// The inner part of the aggregated form: a full lookup whose IUnknown
+// operations go to the controlling outer object. The outer reference is not
+// counted: the aggregating object owns the holder, not the other way round.
+template <class Lookup>
+class CStavoraLookupInnerT final : public CStavoraDispatch<Lookup> {
+ public:
+  explicit CStavoraLookupInnerT(IUnknown* outer) : m_outer(outer) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    return m_outer->QueryInterface(iid, out);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return m_outer->AddRef(); }
+  ULONG STDMETHODCALLTYPE Release() override { return m_outer->Release(); }
+
+  // The inner part's own interface table, searched by its holder.
+  HRESULT SearchInterfaceTable(REFIID iid, void** out) {
+    return SearchLookupInterfaceTable(this, iid, out);
+  }
+
+ private:
+  IUnknown* m_outer;
+};
+
+// The aggregated form's holder: the non-delegating IUnknown handed to the
+// aggregating object. Vtable: QueryInterface, AddRef, Release, destructor.
+template <class Lookup>
+class CStavoraLookupAggregateT final : public IUnknown {
+ public:
+  explicit CStavoraLookupAggregateT(IUnknown* outer) : m_inner(outer) {}
+  virtual ~CStavoraLookupAggregateT() = default;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown)) {
+      AddRef();
+      *out = static_cast<IUnknown*>(this);
+      return S_OK;
+    }
+    return m_inner.SearchInterfaceTable(iid, out);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_refCount); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG count = --m_refCount;
+    if (count == 0) Destroy();
+    return static_cast<ULONG>(count);
+  }
+
+  void Destroy() {
+    m_refCount = kCountDuringTeardown;
+    TheModule().ReleaseLock();
+    delete this;
+  }
+
+ private:
+  LONG m_refCount = 0;
+  CStavoraLookupInnerT<Lookup> m_inner;
+};
+
+// CreateLookupInstance for a given lookup class: standalone without an outer
+// object, aggregated with one. Any exception from construction (the lookup's
+// constructor, or the allocation) becomes E_OUTOFMEMORY; no module lock is
+// left behind. The class object has already refused aggregation for IIDs
+// other than IUnknown.
+template <class Lookup>
+HRESULT CreateLookupInstanceT(IUnknown* outer, REFIID iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  if (outer == nullptr) {
+    CStavoraLookupObjectT<Lookup>* object = nullptr;
+    try {
+      object = new CStavoraLookupObjectT<Lookup>();
+    } catch (...) {
+      return E_OUTOFMEMORY;
+    }
+    TheModule().AddLock();
+    const HRESULT hr = object->QueryInterface(iid, out);
+    if (hr != S_OK) object->Destroy();
+    return hr;
+  }
+  CStavoraLookupAggregateT<Lookup>* holder = nullptr;
+  try {
+    holder = new CStavoraLookupAggregateT<Lookup>(outer);
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+  TheModule().AddLock();
+  const HRESULT hr = holder->QueryInterface(iid, out);
+  if (hr != S_OK) holder->Destroy();
+  return hr;
+}
+
+}  // namespace stavora

@@ -1,0 +1,76 @@
+// The library's process-wide objects, its process notifications and its five
+// exported entry points.
+#include <windows.h>
+
+#include <olectl.h>
+
+#include "resources/Stavora.h"
+#include "server/ClassFactory.h"
+#include "server/ClassTable.h"
+#include "server/LookupForms.h"
+#include "server/ServerGlobals.h"
+#include "server/StavoraModule.h"
+#include "server/TypeInfoCache.h"
+#include "store/StavoraLookup.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace stavora {
+
+using CStavoraLookupObject = CStavoraLookupObjectT<CStavoraLookup>;
+using CStavoraLookupInner = CStavoraLookupInnerT<CStavoraLookup>;
+using CStavoraLookupAggregate = CStavoraLookupAggregateT<CStavoraLookup>;
+
+namespace {
+
+HINSTANCE ThisModule() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+
+HRESULT CreateLookupInstance(IUnknown* outer, REFIID iid, void** out) {
+  return CreateLookupInstanceT<CStavoraLookup>(outer, iid, out);
+}
+
+HRESULT CreateLookupClassObject(InstanceCreationFunction createInstance, REFIID iid, void** out) {
+  return CStavoraClassFactory::Create(createInstance, TheModule(), iid, out);
+}
+
+// Registration of the lookup class (script 102) is not part of this build.
+HRESULT UpdateLookupRegistry(bool /*registering*/) { return E_NOTIMPL; }
+
+// Construction order matters: the class table first, then the shared type
+// information record, then the module object. Teardown runs in reverse, so
+// the module's termination callbacks (which clear the type information) run
+// while the record still exists, and the class table releases the class
+// object last.
+ClassTable g_classTable(ThisModule(),
+                        ClassEntry{&CLSID_StavoraLookup, &UpdateLookupRegistry,
+                                   &CreateLookupClassObject, &CreateLookupInstance, nullptr},
+                        &CStavoraModule::InitialiseLock);
+TypeInfoCache g_lookupTypeInfo(TheModule(), IID_IStavoraLookup);
+CStavoraModule g_module(ThisModule());
+
+}  // namespace
+
+CStavoraModule& TheModule() { return g_module; }
+
+TypeInfoCache& LookupTypeInfo() { return g_lookupTypeInfo; }
+
+}  // namespace stavora
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID /*reserved*/) {
+  if (reason == DLL_PROCESS_ATTACH && stavora::g_initialisationFailed) return FALSE;
+  return TRUE;
+}
+
+STDAPI DllCanUnloadNow() { return stavora::TheModule().LockCount() == 0 ? S_OK : S_FALSE; }
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
+  return stavora::g_classTable.GetClassObject(clsid, iid, out);
+}
+
+// Self-registration is carried by the resources (REGISTRY 101 and 102) but
+// not performed by this build.
+STDAPI DllRegisterServer() { return E_NOTIMPL; }
+
+STDAPI DllUnregisterServer() { return E_NOTIMPL; }
+
+STDAPI DllInstall(BOOL /*install*/, LPCWSTR /*commandLine*/) { return E_NOTIMPL; }

@@ -1,0 +1,70 @@
+// CStavoraModule: lock count, module lock, termination list, common variables.
+#include "server/StavoraModule.h"
+
+#include <new>
+
+#include "registrar/RegistrarBase.h"
+
+namespace stavora {
+
+bool g_initialisationFailed = false;
+
+const wchar_t kStavoraAppId[] = L"{2E7B5F90-C4A1-4D83-B962-0F8A3C6D51E7}";
+
+bool CStavoraModule::InitialiseLock(CRITICAL_SECTION* lock) {
+  // The spin-count form reports a failed allocation instead of raising.
+  return InitializeCriticalSectionAndSpinCount(lock, 0) != FALSE;
+}
+
+CStavoraModule::CStavoraModule(HINSTANCE moduleHandle, LockInitialiser initialiseLock)
+    : m_moduleHandle(moduleHandle) {
+  if (initialiseLock(&m_lock)) {
+    m_initialised = true;
+  } else {
+    g_initialisationFailed = true;
+  }
+}
+
+CStavoraModule::~CStavoraModule() {
+  if (!m_initialised) return;
+  RunTerminationCallbacks();
+  DeleteCriticalSection(&m_lock);
+  m_initialised = false;
+}
+
+void CStavoraModule::RunTerminationCallbacks() {
+  // At unload no other thread can reach the library, so the list is walked
+  // without the lock.
+  TerminationNode* node = m_terminationList;
+  m_terminationList = nullptr;
+  while (node != nullptr) {
+    TerminationNode* next = node->next;
+    node->callback(node->argument);
+    delete node;
+    node = next;
+  }
+}
+
+LONG CStavoraModule::AddLock() { return InterlockedIncrement(&m_lockCount); }
+
+LONG CStavoraModule::ReleaseLock() { return InterlockedDecrement(&m_lockCount); }
+
+LONG CStavoraModule::LockCount() { return m_lockCount; }
+
+HRESULT CStavoraModule::AddCommonVariables(IRegistrarBase* registrar) {
+  if (registrar == nullptr) return E_POINTER;
+  return registrar->DefineVariable(u"APPID", reinterpret_cast<const char16_t*>(kStavoraAppId));
+}
+
+HRESULT CStavoraModule::AddTerminationCallback(TerminationCallback callback, void* argument) {
+  if (!m_initialised) return E_UNEXPECTED;
+  auto* node = new (std::nothrow) TerminationNode{callback, argument, nullptr};
+  if (node == nullptr) return E_OUTOFMEMORY;
+  EnterCriticalSection(&m_lock);
+  node->next = m_terminationList;
+  m_terminationList = node;
+  LeaveCriticalSection(&m_lock);
+  return S_OK;
+}
+
+}  // namespace stavora
