@@ -1,0 +1,315 @@
+// A real lookup object over real INI files, configured through the real
+// registry value, built and destroyed directly: path resolution, the three
+// lookups end to end, and reloads after the file is saved.
+#include "store/StavoraLookup.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/ScopedBstr.h"
+#include "platform/ScopedVariant.h"
+#include "store/IniPath.h"
+
+namespace stavora {
+namespace {
+
+const wchar_t* W(const WString& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+const wchar_t* W(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+
+// Sets HKLM\SOFTWARE\Kestrane L.P.\Vendara\Settings\StavoraPath for one test
+// and deletes it afterwards (also when the test sets none, so that a value
+// left by an earlier run cannot leak in).
+class PathValue {
+ public:
+  PathValue() {
+    const LONG created = RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(kSettingsKeyName), 0, nullptr, 0,
+                                         KEY_SET_VALUE, nullptr, &m_key, nullptr);
+    EXPECT_EQ(created, ERROR_SUCCESS) << "cannot create the settings key";
+    Delete();
+  }
+  ~PathValue() {
+    Delete();
+    if (m_key != nullptr) RegCloseKey(m_key);
+  }
+  PathValue(const PathValue&) = delete;
+  PathValue& operator=(const PathValue&) = delete;
+
+  // Stores `units` UTF-16 units of `data` (no terminator added) as `type`.
+  void Set(const WString& data, DWORD type = REG_SZ) {
+    ASSERT_EQ(RegSetValueExW(m_key, W(kIniPathValueName), 0, type,
+                             reinterpret_cast<const BYTE*>(data.data()),
+                             static_cast<DWORD>(data.size() * sizeof(char16_t))),
+              ERROR_SUCCESS);
+  }
+  void SetTerminated(const WString& text, DWORD type = REG_SZ) { Set(text + u'\0', type); }
+
+ private:
+  void Delete() {
+    if (m_key == nullptr) return;
+    const LONG deleted = RegDeleteValueW(m_key, W(kIniPathValueName));
+    EXPECT_TRUE(deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND) << deleted;
+  }
+  HKEY m_key = nullptr;
+};
+
+// Writes `text` as a UTF-16LE file with a byte-order mark. `disposition`
+// CREATE_ALWAYS on an existing file rewrites it in place.
+void WriteIni(const WString& path, const WString& text) {
+  HANDLE file = CreateFileW(W(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << "cannot write " << testing::PrintToString(path);
+  const WString content = u"\ufeff" + text;
+  DWORD written = 0;
+  const BOOL ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size() * 2),
+                            &written, nullptr);
+  CloseHandle(file);
+  ASSERT_TRUE(ok);
+  ASSERT_EQ(written, content.size() * 2);
+}
+
+// The names held by a name list; fails the test on any wrong shape.
+std::vector<WString> NamesIn(const VARIANT& list) {
+  std::vector<WString> names;
+  EXPECT_EQ(list.vt, VT_ARRAY | VT_VARIANT) << "vt";
+  if (list.vt != (VT_ARRAY | VT_VARIANT) || list.parray == nullptr) {
+    ADD_FAILURE() << "no array";
+    return names;
+  }
+  EXPECT_EQ(SafeArrayGetDim(list.parray), 1u);
+  LONG lower = -1, upper = -2;
+  EXPECT_EQ(SafeArrayGetLBound(list.parray, 1, &lower), S_OK);
+  EXPECT_EQ(SafeArrayGetUBound(list.parray, 1, &upper), S_OK);
+  EXPECT_EQ(lower, 0) << "lower bound";
+  for (LONG i = lower; i <= upper; ++i) {
+    ScopedVariant element;
+    EXPECT_EQ(SafeArrayGetElement(list.parray, &i, element.Receive()), S_OK);
+    EXPECT_EQ(element.Type(), VT_BSTR) << "element " << i;
+    if (element.Type() == VT_BSTR) {
+      names.emplace_back(reinterpret_cast<const char16_t*>(element.Get().bstrVal),
+                         SysStringLen(element.Get().bstrVal));
+    }
+  }
+  return names;
+}
+
+using Names = std::vector<WString>;
+
+class LookupObject : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t temp[MAX_PATH + 1] = {};
+    ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
+    m_directory = reinterpret_cast<const char16_t*>(temp);
+    m_directory += u"stavora-lookup-" + ToText(GetCurrentProcessId());
+    CreateDirectoryW(W(m_directory), nullptr);  // may exist from an earlier test
+    m_iniPath = m_directory + u"\\Lookup.ini";
+  }
+  void TearDown() override {
+    m_object.reset();  // the watcher's directory handle goes with it
+    DeleteFileW(W(m_iniPath));
+    DeleteFileW(W(m_directory + u"\\Lookup.tmp"));
+    RemoveDirectoryW(W(m_directory));
+  }
+
+  static WString ToText(unsigned long number) {
+    const std::wstring wide = std::to_wstring(number);
+    return WString(wide.begin(), wide.end());
+  }
+
+  // Writes the INI file, points the registry value at it and builds an object.
+  void CreateOver(const WString& iniText) {
+    WriteIni(m_iniPath, iniText);
+    m_value.SetTerminated(m_iniPath);
+    m_object = std::make_unique<CStavoraLookup>();
+  }
+
+  Names Sections() {
+    ScopedVariant sections;
+    EXPECT_EQ(m_object->GetSections(sections.Receive()), S_OK);
+    return NamesIn(sections.Get());
+  }
+  // GetKey's value, or "<hr>" text when it does not return S_OK.
+  WString Value(const WString& section, const WString& key) {
+    ScopedBstr s = ScopedBstr::FromText(section), k = ScopedBstr::FromText(key), value;
+    const HRESULT hr = m_object->GetKey(s.Get(), k.Get(), value.Receive());
+    if (hr != S_OK) return u"<" + ToText(static_cast<unsigned long>(hr)) + u">";
+    return value.Text();
+  }
+  // Saves by `save` until the object answers `expected` for section/key,
+  // polling in between with a generous limit, since reloads run on the
+  // watcher thread. A save made before that thread has issued its first
+  // change read is never reported to it, so an unseen save is made again.
+  template <typename Save>
+  bool SeenAfter(Save save, const WString& section, const WString& key,
+                 const WString& expected) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      save();
+      for (int poll = 0; poll < 75; ++poll) {
+        if (Value(section, key) == expected) return true;
+        Sleep(20);
+      }
+    }
+    return false;
+  }
+
+  PathValue m_value;
+  WString m_directory;
+  WString m_iniPath;
+  std::unique_ptr<CStavoraLookup> m_object;
+};
+
+TEST_F(LookupObject, PathComesFromTheRegistryValueUpperCased) {
+  CreateOver(u"[a]\r\nk=v\r\n");
+  WString expected = m_iniPath;
+  UpperCaseName(expected);
+  EXPECT_EQ(m_object->IniPath(), expected);
+}
+
+TEST_F(LookupObject, PathFallsBackToTheDefaultOrIsTakenLiterally) {
+  m_object = std::make_unique<CStavoraLookup>();  // no value
+  EXPECT_EQ(m_object->IniPath(), u"C:\\KRN\\API\\VENDARA\\STAVORA\\STAVORA.INI");
+  m_object.reset();
+
+  m_value.SetTerminated(u"d:\\" + WString(1100, u'x') + u".ini");  // beyond 1023 units
+  m_object = std::make_unique<CStavoraLookup>();
+  EXPECT_EQ(m_object->IniPath(), u"C:\\KRN\\API\\VENDARA\\STAVORA\\STAVORA.INI");
+  m_object.reset();
+
+  m_value.SetTerminated(u"%WINDIR%\\x.ini", REG_EXPAND_SZ);
+  m_object = std::make_unique<CStavoraLookup>();
+  EXPECT_EQ(m_object->IniPath(), u"%WINDIR%\\X.INI");
+  m_object.reset();
+
+  m_value.Set(u"d:\\Cfg\\Api.ini");  // stored without a terminator
+  m_object = std::make_unique<CStavoraLookup>();
+  EXPECT_EQ(m_object->IniPath(), u"D:\\CFG\\API.INI");
+  m_object.reset();
+
+  m_value.SetTerminated(u"");
+  m_object = std::make_unique<CStavoraLookup>();
+  EXPECT_EQ(m_object->IniPath(), u"");
+  ScopedVariant sections;
+  EXPECT_EQ(m_object->GetSections(sections.Receive()), S_OK);
+  EXPECT_EQ(NamesIn(sections.Get()), Names{});
+}
+
+TEST_F(LookupObject, ListsAreUpperCasedInStoreOrder) {
+  CreateOver(u"[Beta]\r\nb=2\r\n[alpha]\r\nZed=1\r\nA=Mixed Case\r\n");
+  EXPECT_EQ(Sections(), (Names{u"ALPHA", u"BETA"}));
+
+  for (const WString name : {u"alpha", u"Alpha", u"ALPHA"}) {
+    ScopedBstr section = ScopedBstr::FromText(name);
+    ScopedVariant keys;
+    EXPECT_EQ(m_object->GetSection(section.Get(), keys.Receive()), S_OK)
+        << testing::PrintToString(name);
+    EXPECT_EQ(NamesIn(keys.Get()), (Names{u"A", u"ZED"}));
+  }
+  EXPECT_EQ(Value(u"alpha", u"a"), u"Mixed Case");
+  EXPECT_EQ(Value(u"BETA", u"B"), u"2");
+}
+
+TEST_F(LookupObject, NamesMatchOnlyAsStoredAfterAsciiFolding) {
+  CreateOver(u"[Gr\u00f6\u00dfe]\r\nk=1\r\n[alpha]\r\na=x\r\n");
+  EXPECT_EQ(Value(u"gr\u00f6\u00dfe", u"K"), u"1");
+  EXPECT_EQ(Value(u"GR\u00d6SSE", u"K"), u"<1>") << "S_FALSE expected";
+  EXPECT_EQ(Value(u" alpha", u"a"), u"<1>");
+  EXPECT_EQ(Value(u"alpha ", u"a"), u"<1>");
+  EXPECT_EQ(Value(u"alpha", u"a "), u"<1>");
+  EXPECT_EQ(Value(WString(u"alpha\0beta", 10), WString(u"a\0", 2)), u"x");
+
+  ScopedBstr key = ScopedBstr::FromText(u"a"), value;
+  EXPECT_EQ(m_object->GetKey(nullptr, key.Get(), value.Receive()), S_FALSE);
+  ASSERT_NE(value.Get(), nullptr);
+  EXPECT_EQ(value.Length(), 0u);
+}
+
+TEST_F(LookupObject, MissingNamesAndNullOutPointers) {
+  CreateOver(u"[alpha]\r\na=x\r\n");
+  ScopedBstr section = ScopedBstr::FromText(u"gamma"), key = ScopedBstr::FromText(u"b");
+  ScopedVariant keys;
+  EXPECT_EQ(m_object->GetSection(section.Get(), keys.Receive()), S_FALSE);
+  EXPECT_EQ(keys.Type(), VT_EMPTY);
+  ScopedBstr value;
+  EXPECT_EQ(m_object->GetKey(section.Get(), key.Get(), value.Receive()), S_FALSE);
+  ASSERT_NE(value.Get(), nullptr);
+  EXPECT_EQ(value.Length(), 0u);
+  section = ScopedBstr::FromText(u"alpha");
+  EXPECT_EQ(m_object->GetKey(section.Get(), key.Get(), value.Receive()), S_FALSE);
+  ASSERT_NE(value.Get(), nullptr);
+  EXPECT_EQ(value.Length(), 0u);
+
+  EXPECT_EQ(m_object->GetSections(nullptr), E_POINTER);
+  EXPECT_EQ(m_object->GetSection(section.Get(), nullptr), E_POINTER);
+  EXPECT_EQ(m_object->GetKey(section.Get(), key.Get(), nullptr), E_POINTER);
+}
+
+TEST_F(LookupObject, KeylessSectionAndEmptyValueAreServed) {
+  CreateOver(u"[bare]\r\n[full]\r\nempty=\r\nk=v\r\n");
+  EXPECT_EQ(Sections(), (Names{u"BARE", u"FULL"}));
+  ScopedBstr bare = ScopedBstr::FromText(u"bare");
+  ScopedVariant keys;
+  EXPECT_EQ(m_object->GetSection(bare.Get(), keys.Receive()), S_OK);
+  EXPECT_EQ(NamesIn(keys.Get()), Names{});
+  EXPECT_EQ(Value(u"full", u"empty"), u"");
+  EXPECT_EQ(Value(u"full", u"k"), u"v");
+}
+
+TEST_F(LookupObject, MissingFileGivesAnEmptyStore) {
+  m_value.SetTerminated(m_directory + u"\\Absent.ini");
+  m_object = std::make_unique<CStavoraLookup>();
+  ScopedVariant sections;
+  EXPECT_EQ(m_object->GetSections(sections.Receive()), S_OK);
+  ASSERT_EQ(sections.Type(), VT_ARRAY | VT_VARIANT);
+  ASSERT_NE(sections.Get().parray, nullptr);
+  EXPECT_EQ(NamesIn(sections.Get()), Names{});
+}
+
+TEST_F(LookupObject, SeesAnInPlaceEdit) {
+  CreateOver(u"[main]\r\nkey=before\r\n");
+  ASSERT_EQ(Value(u"main", u"key"), u"before");
+  const auto edit = [this] {
+    WriteIni(m_iniPath, u"[main]\r\nkey=after an edit\r\n[more]\r\nx=1\r\n");
+  };
+  EXPECT_TRUE(SeenAfter(edit, u"main", u"key", u"after an edit"))
+      << "last answer " << testing::PrintToString(Value(u"main", u"key"));
+  EXPECT_EQ(Value(u"more", u"x"), u"1");
+}
+
+TEST_F(LookupObject, SeesAReplaceByRenameSave) {
+  CreateOver(u"[main]\r\nkey=before\r\n");
+  ASSERT_EQ(Value(u"main", u"key"), u"before");
+  const WString temporary = m_directory + u"\\Lookup.tmp";
+  const auto save = [&] {
+    WriteIni(temporary, u"[main]\r\nkey=renamed over\r\n");
+    ASSERT_TRUE(MoveFileExW(W(temporary), W(m_iniPath), MOVEFILE_REPLACE_EXISTING));
+  };
+  EXPECT_TRUE(SeenAfter(save, u"main", u"key", u"renamed over"))
+      << "last answer " << testing::PrintToString(Value(u"main", u"key"));
+}
+
+TEST_F(LookupObject, SeesTheFileDeletedAndCreatedAgain) {
+  CreateOver(u"[main]\r\nkey=before\r\n");
+  // A deletion cannot be repeated, so first make sure the watcher is reading.
+  const auto edit = [this] { WriteIni(m_iniPath, u"[main]\r\nkey=watched\r\n"); };
+  ASSERT_TRUE(SeenAfter(edit, u"main", u"key", u"watched"));
+
+  ASSERT_TRUE(DeleteFileW(W(m_iniPath)));
+  EXPECT_TRUE(SeenAfter([] {}, u"main", u"key", u"<1>")) << "deletion not seen";
+  EXPECT_EQ(Sections(), Names{});
+
+  const auto create = [this] { WriteIni(m_iniPath, u"[main]\r\nkey=again\r\n"); };
+  EXPECT_TRUE(SeenAfter(create, u"main", u"key", u"again"));
+}
+
+TEST_F(LookupObject, DestroyedAtOnceAfterCreation) {
+  CreateOver(u"[a]\r\nk=v\r\n");
+  m_object.reset();  // must return only after the watcher thread ended
+  m_object = std::make_unique<CStavoraLookup>();
+  EXPECT_EQ(Value(u"a", u"k"), u"v");
+}
+
+}  // namespace
+}  // namespace stavora
