@@ -320,6 +320,22 @@ TEST_F(LoaderTest, ListThreeShortOfFullIsNotAskedAgain) {
   ExpectSectionList(source.calls[0], 10);
 }
 
+TEST_F(LoaderTest, AnswersWithoutTheirZerosAreReadOnlyWithinTheBuffer) {
+  // A faulty service writes every unit of the buffer and no zero; the loader
+  // reads no further than the buffer (AddressSanitizer watches the reads).
+  source.SetFileSize(9);  // buffer of 10
+  source.AnswerUnterminated(3);  // section list: one name of the first 8 units
+  source.AnswerUnterminated(4);  // key list: likewise
+  source.AnswerUnterminated(2);  // value: the first 9 units, treated as complete
+  Load();
+
+  ASSERT_EQ(3u, source.calls.size());
+  const WString eight(8, u'X');
+  ExpectKeyList(source.calls[1], eight, 10);
+  ExpectValue(source.calls[2], eight, eight, 10);
+  EXPECT_EQ((SectionMap{{eight, {{eight, WString(9, u'x')}}}}), store);
+}
+
 TEST_F(LoaderTest, EveryCallHappensUnderTheLockWhichIsLeftAtTheEnd) {
   source.AnswerList({u"A", u"B"});
   source.AnswerList({u"K"});

@@ -67,6 +67,14 @@ class ScriptedSource final : public ProfileSource {
   void AnswerList(std::initializer_list<const char16_t*> names) { Answer(NameList(names)); }
   void AnswerNothing() { Answer(WString()); }
   void Throw() { m_script.push_back({WString(), true}); }
+  // A faulty answer: the whole buffer filled with 'x', no zero anywhere, and
+  // `result` returned.
+  void AnswerUnterminated(std::uint32_t result) {
+    Step step{WString(), false};
+    step.unterminated = true;
+    step.result = result;
+    m_script.push_back(step);
+  }
 
   std::uint32_t GetString(const char16_t* section, const char16_t* key, char16_t* buffer,
                           std::uint32_t size, const WString& path) override {
@@ -86,6 +94,10 @@ class ScriptedSource final : public ProfileSource {
     const Step step = m_script.front();
     m_script.pop_front();
     if (step.throws) throw std::bad_alloc();
+    if (step.unterminated) {
+      for (std::uint32_t i = 0; i < size; ++i) buffer[i] = u'x';
+      return step.result;
+    }
     return key == nullptr ? WriteList(step.text, buffer, size) : WriteValue(step.text, buffer, size);
   }
 
@@ -107,6 +119,8 @@ class ScriptedSource final : public ProfileSource {
   struct Step {
     WString text;
     bool throws;
+    bool unterminated = false;
+    std::uint32_t result = 0;
   };
 
   static std::uint32_t WriteValue(const WString& text, char16_t* buffer, std::uint32_t size) {

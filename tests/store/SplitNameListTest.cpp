@@ -33,21 +33,5 @@ TEST(SplitNameList, StopsAtTheFirstEmptyName) {
   EXPECT_EQ((Names{u" ", u"=;#"}), Split(u" \0=;#\0\0"));
 }
 
-TEST(SplitNameList, LongList) {
-  WString list;
-  Names expected;
-  for (int i = 0; i < 1000; ++i) {
-    const WString name = u"key" + WString(1, static_cast<char16_t>(u'a' + i % 26)) +
-                         WString(static_cast<std::size_t>(i % 7), u'x');
-    list += name;
-    list += u'\0';
-    WString upper = name;
-    UpperCaseName(upper);
-    expected.push_back(upper);
-  }
-  list += u'\0';
-  EXPECT_EQ(expected, SplitNameList(list.c_str()));
-}
-
 }  // namespace
 }  // namespace stavora
