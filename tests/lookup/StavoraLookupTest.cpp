@@ -12,6 +12,7 @@
 #include "platform/ScopedBstr.h"
 #include "platform/ScopedVariant.h"
 #include "store/IniPath.h"
+#include "tests/lookup/NameListCheck.h"
 
 namespace stavora {
 namespace {
@@ -70,32 +71,26 @@ void WriteIni(const WString& path, const WString& text) {
   ASSERT_EQ(written, content.size() * 2);
 }
 
-// The names held by a name list; fails the test on any wrong shape.
-std::vector<WString> NamesIn(const VARIANT& list) {
-  std::vector<WString> names;
-  EXPECT_EQ(list.vt, VT_ARRAY | VT_VARIANT) << "vt";
-  if (list.vt != (VT_ARRAY | VT_VARIANT) || list.parray == nullptr) {
-    ADD_FAILURE() << "no array";
-    return names;
+// The lookup class leaves IUnknown and IDispatch to its COM forms; these
+// tests build it directly and answer those trivially (no COM in play).
+class DirectLookup final : public CStavoraLookup {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) {
+    if (out != nullptr) *out = nullptr;
+    return E_NOINTERFACE;
   }
-  EXPECT_EQ(SafeArrayGetDim(list.parray), 1u);
-  LONG lower = -1, upper = -2;
-  EXPECT_EQ(SafeArrayGetLBound(list.parray, 1, &lower), S_OK);
-  EXPECT_EQ(SafeArrayGetUBound(list.parray, 1, &upper), S_OK);
-  EXPECT_EQ(lower, 0) << "lower bound";
-  for (LONG i = lower; i <= upper; ++i) {
-    ScopedVariant element;
-    EXPECT_EQ(SafeArrayGetElement(list.parray, &i, element.Receive()), S_OK);
-    EXPECT_EQ(element.Type(), VT_BSTR) << "element " << i;
-    if (element.Type() == VT_BSTR) {
-      names.emplace_back(reinterpret_cast<const char16_t*>(element.Get().bstrVal),
-                         SysStringLen(element.Get().bstrVal));
-    }
+  ULONG STDMETHODCALLTYPE AddRef() { return 1; }
+  ULONG STDMETHODCALLTYPE Release() { return 1; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
+    return E_NOTIMPL;
   }
-  return names;
-}
-
-using Names = std::vector<WString>;
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,
+                                   EXCEPINFO*, UINT*) {
+    return E_NOTIMPL;
+  }
+};
 
 class LookupObject : public ::testing::Test {
  protected:
@@ -123,7 +118,7 @@ class LookupObject : public ::testing::Test {
   void CreateOver(const WString& iniText) {
     WriteIni(m_iniPath, iniText);
     m_value.SetTerminated(m_iniPath);
-    m_object = std::make_unique<CStavoraLookup>();
+    m_object = std::make_unique<DirectLookup>();
   }
 
   Names Sections() {
@@ -158,7 +153,7 @@ class LookupObject : public ::testing::Test {
   PathValue m_value;
   WString m_directory;
   WString m_iniPath;
-  std::unique_ptr<CStavoraLookup> m_object;
+  std::unique_ptr<DirectLookup> m_object;
 };
 
 TEST_F(LookupObject, PathComesFromTheRegistryValueUpperCased) {
@@ -169,27 +164,27 @@ TEST_F(LookupObject, PathComesFromTheRegistryValueUpperCased) {
 }
 
 TEST_F(LookupObject, PathFallsBackToTheDefaultOrIsTakenLiterally) {
-  m_object = std::make_unique<CStavoraLookup>();  // no value
+  m_object = std::make_unique<DirectLookup>();  // no value
   EXPECT_EQ(m_object->IniPath(), u"C:\\KRN\\API\\VENDARA\\STAVORA\\STAVORA.INI");
   m_object.reset();
 
   m_value.SetTerminated(u"d:\\" + WString(1100, u'x') + u".ini");  // beyond 1023 units
-  m_object = std::make_unique<CStavoraLookup>();
+  m_object = std::make_unique<DirectLookup>();
   EXPECT_EQ(m_object->IniPath(), u"C:\\KRN\\API\\VENDARA\\STAVORA\\STAVORA.INI");
   m_object.reset();
 
   m_value.SetTerminated(u"%WINDIR%\\x.ini", REG_EXPAND_SZ);
-  m_object = std::make_unique<CStavoraLookup>();
+  m_object = std::make_unique<DirectLookup>();
   EXPECT_EQ(m_object->IniPath(), u"%WINDIR%\\X.INI");
   m_object.reset();
 
   m_value.Set(u"d:\\Cfg\\Api.ini");  // stored without a terminator
-  m_object = std::make_unique<CStavoraLookup>();
+  m_object = std::make_unique<DirectLookup>();
   EXPECT_EQ(m_object->IniPath(), u"D:\\CFG\\API.INI");
   m_object.reset();
 
   m_value.SetTerminated(u"");
-  m_object = std::make_unique<CStavoraLookup>();
+  m_object = std::make_unique<DirectLookup>();
   EXPECT_EQ(m_object->IniPath(), u"");
   ScopedVariant sections;
   EXPECT_EQ(m_object->GetSections(sections.Receive()), S_OK);
@@ -220,8 +215,19 @@ TEST_F(LookupObject, NamesMatchOnlyAsStoredAfterAsciiFolding) {
   EXPECT_EQ(Value(u"alpha", u"a "), u"<1>");
   EXPECT_EQ(Value(WString(u"alpha\0beta", 10), WString(u"a\0", 2)), u"x");
 
+  ScopedBstr cut = ScopedBstr::FromText(WString(u"Alpha\0beta", 10));
+  ScopedVariant keys;
+  EXPECT_EQ(m_object->GetSection(cut.Get(), keys.Receive()), S_OK);
+  EXPECT_EQ(NamesIn(keys.Get()), Names{u"A"});
+
+  // A null BSTR is the empty name: found nowhere, never read through.
+  EXPECT_EQ(m_object->GetSection(nullptr, keys.Receive()), S_FALSE);
+  EXPECT_EQ(keys.Type(), VT_EMPTY);
   ScopedBstr key = ScopedBstr::FromText(u"a"), value;
   EXPECT_EQ(m_object->GetKey(nullptr, key.Get(), value.Receive()), S_FALSE);
+  ASSERT_NE(value.Get(), nullptr);
+  EXPECT_EQ(value.Length(), 0u);
+  EXPECT_EQ(m_object->GetKey(cut.Get(), nullptr, value.Receive()), S_FALSE);
   ASSERT_NE(value.Get(), nullptr);
   EXPECT_EQ(value.Length(), 0u);
 }
@@ -259,7 +265,7 @@ TEST_F(LookupObject, KeylessSectionAndEmptyValueAreServed) {
 
 TEST_F(LookupObject, MissingFileGivesAnEmptyStore) {
   m_value.SetTerminated(m_directory + u"\\Absent.ini");
-  m_object = std::make_unique<CStavoraLookup>();
+  m_object = std::make_unique<DirectLookup>();
   ScopedVariant sections;
   EXPECT_EQ(m_object->GetSections(sections.Receive()), S_OK);
   ASSERT_EQ(sections.Type(), VT_ARRAY | VT_VARIANT);
@@ -307,7 +313,7 @@ TEST_F(LookupObject, SeesTheFileDeletedAndCreatedAgain) {
 TEST_F(LookupObject, DestroyedAtOnceAfterCreation) {
   CreateOver(u"[a]\r\nk=v\r\n");
   m_object.reset();  // must return only after the watcher thread ended
-  m_object = std::make_unique<CStavoraLookup>();
+  m_object = std::make_unique<DirectLookup>();
   EXPECT_EQ(Value(u"a", u"k"), u"v");
 }
 
