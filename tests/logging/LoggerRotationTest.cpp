@@ -3,9 +3,12 @@
 // process instance is created.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
+#include <thread>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "logging/LogFiles.h"
@@ -211,6 +214,79 @@ TEST(LoggerInstance, FailedCreationStoresNothingAndTheNextCallTriesAgain) {
   EXPECT_EQ(made, 2) << "one failed and one good construction";
   EXPECT_EQ(script.calls, (Calls{"temp", "temp"}));
 
+  LoggerTestSeam::ResetInstance();
+  LoggerTestSeam::SetFactory({});
+}
+
+
+// Services that notice when two calls are inside them at once; each call
+// yields a few times to give an unguarded caller every chance to overlap.
+class OverlapDetectingLogFiles final : public LogFiles {
+ public:
+  template <typename F>
+  decltype(std::declval<F>()()) Enter(F body) {
+    if (inside.fetch_add(1) != 0) ++overlaps;
+    for (int i = 0; i < 20; ++i) std::this_thread::yield();
+    auto result = body();
+    --inside;
+    return result;
+  }
+
+  std::atomic<int> inside{0};
+  std::atomic<int> overlaps{0};
+  std::atomic<int> lines{0};
+
+  WString TempDirectory() override { return Enter([] { return WString(u"C:\\Temp\\"); }); }
+  std::int64_t FileSize(const WString&) override { return Enter([] { return std::int64_t{-1}; }); }
+  bool AppendBytes(const WString&, const std::string&) override {
+    return Enter([this] {
+      ++lines;
+      return true;
+    });
+  }
+  bool RenameFile(const WString&, const WString&) override { return true; }
+  bool RemoveFile(const WString&) override { return true; }
+  std::tm LocalTime() override {
+    return Enter([] { return std::tm{}; });
+  }
+
+};
+
+TEST(LoggerLock, WritesFromManyThreadsNeverOverlap) {
+  auto owned = std::make_unique<OverlapDetectingLogFiles>();
+  OverlapDetectingLogFiles* files = owned.get();
+  auto logger = LoggerTestSeam::Create(std::move(owned));
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 6; ++t) {
+    threads.emplace_back([&logger] {
+      for (int i = 0; i < 50; ++i) logger->Write(u"line");
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(files->overlaps.load(), 0) << "two writes ran at once";
+  EXPECT_EQ(files->lines.load(), 300);
+}
+
+TEST(LoggerLock, ConcurrentFirstUseConstructsOnce) {
+  LoggerTestSeam::ResetInstance();
+  std::atomic<int> made{0};
+  LoggerTestSeam::SetFactory([&made] {
+    ++made;
+    return std::make_unique<OverlapDetectingLogFiles>();
+  });
+  std::atomic<int> ready{0};
+  std::vector<Logger*> seen(8, nullptr);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < seen.size(); ++t) {
+    threads.emplace_back([t, &ready, &seen] {
+      ++ready;
+      while (ready.load() < 8) std::this_thread::yield();
+      seen[t] = Logger::GetInstance();
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(made.load(), 1);
+  for (std::size_t t = 0; t < seen.size(); ++t) EXPECT_EQ(seen[t], seen[0]) << "thread " << t;
   LoggerTestSeam::ResetInstance();
   LoggerTestSeam::SetFactory({});
 }
