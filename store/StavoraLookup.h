@@ -9,13 +9,14 @@
 #include <optional>
 
 #include "platform/CriticalSection.h"
+#include "resources/Stavora.h"
 #include "store/StavoraLoader.h"
 #include "store/Store.h"
 #include "watcher/DirectoryWatcher.h"
 
 namespace stavora {
 
-class CStavoraLookup : public StavoraLoader {
+class CStavoraLookup : public StavoraLoader, public IStavoraLookup {
  public:
   // Resolves the path (registry value StavoraPath, else the default), loads
   // the file and starts the watcher. Only an exception (memory, or the log
@@ -33,11 +34,11 @@ class CStavoraLookup : public StavoraLoader {
   void LoadRegistry() override;
 
   // The names of all sections, in store order: S_OK.
-  HRESULT STDMETHODCALLTYPE GetSections(VARIANT* sections);
+  HRESULT STDMETHODCALLTYPE GetSections(VARIANT* sections) override;
   // The key names of one section: S_OK, or S_FALSE and VT_EMPTY if absent.
-  HRESULT STDMETHODCALLTYPE GetSection(BSTR section, VARIANT* keys);
+  HRESULT STDMETHODCALLTYPE GetSection(BSTR section, VARIANT* keys) override;
   // One value, case as in the file: S_OK, or S_FALSE and an empty string.
-  HRESULT STDMETHODCALLTYPE GetKey(BSTR section, BSTR key, BSTR* value);
+  HRESULT STDMETHODCALLTYPE GetKey(BSTR section, BSTR key, BSTR* value) override;
 
   // The upper-cased INI path this object serves.
   const WString& IniPath() const { return m_iniPath; }
