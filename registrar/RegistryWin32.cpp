@@ -1,0 +1,85 @@
+// The registry interface over the Win32 registry functions. Key handles pass
+// through unchanged: the predefined roots have the platform's values.
+#include <windows.h>
+
+#include <atomic>
+
+#include "registrar/ResourceScript.h"
+
+namespace stavora {
+namespace {
+
+HKEY Key(RegKey key) { return reinterpret_cast<HKEY>(key); }
+const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+
+using DeleteKeyExFunction = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
+
+// RegDeleteKeyExW is looked up once per process; every thread that races on
+// the first use stores the same outcome.
+std::atomic<DeleteKeyExFunction> g_deleteKeyEx{nullptr};
+std::atomic<bool> g_deleteKeyExLookedUp{false};
+
+DeleteKeyExFunction DeleteKeyEx() {
+  if (!g_deleteKeyExLookedUp.load(std::memory_order_acquire)) {
+    DeleteKeyExFunction function = nullptr;
+    if (HMODULE advapi = GetModuleHandleW(L"Advapi32.dll")) {
+      function = reinterpret_cast<DeleteKeyExFunction>(
+          reinterpret_cast<void*>(GetProcAddress(advapi, "RegDeleteKeyExW")));
+    }
+    g_deleteKeyEx.store(function, std::memory_order_relaxed);
+    g_deleteKeyExLookedUp.store(true, std::memory_order_release);
+  }
+  return g_deleteKeyEx.load(std::memory_order_relaxed);
+}
+
+class Win32Registry final : public IRegistry {
+ public:
+  std::int32_t OpenKey(RegKey parent, const char16_t* name, std::uint32_t access, RegKey* key) override {
+    HKEY opened = nullptr;
+    const LONG error = RegOpenKeyExW(Key(parent), Wide(name), 0, access, &opened);
+    *key = error == ERROR_SUCCESS ? reinterpret_cast<RegKey>(opened) : kNoKey;
+    return error;
+  }
+  std::int32_t CreateKey(RegKey parent, const char16_t* name, std::uint32_t access, RegKey* key) override {
+    HKEY created = nullptr;
+    const LONG error = RegCreateKeyExW(Key(parent), Wide(name), 0, nullptr, REG_OPTION_NON_VOLATILE, access,
+                                       nullptr, &created, nullptr);
+    *key = error == ERROR_SUCCESS ? reinterpret_cast<RegKey>(created) : kNoKey;
+    return error;
+  }
+  std::int32_t CloseKey(RegKey key) override { return RegCloseKey(Key(key)); }
+  std::int32_t SetValue(RegKey key, const char16_t* name, std::uint32_t type, const void* data,
+                        std::uint32_t bytes) override {
+    return RegSetValueExW(Key(key), Wide(name), 0, type, static_cast<const BYTE*>(data), bytes);
+  }
+  std::int32_t DeleteValue(RegKey key, const char16_t* name) override {
+    return RegDeleteValueW(Key(key), Wide(name));
+  }
+  std::int32_t DeleteKey(RegKey parent, const char16_t* name) override {
+    if (DeleteKeyExFunction deleteKeyEx = DeleteKeyEx()) return deleteKeyEx(Key(parent), Wide(name), 0, 0);
+    return RegDeleteKeyW(Key(parent), Wide(name));
+  }
+  std::int32_t EnumKey(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* length) override {
+    DWORD units = *length;
+    const LONG error = RegEnumKeyExW(Key(key), index, reinterpret_cast<wchar_t*>(name), &units, nullptr, nullptr,
+                                     nullptr, nullptr);
+    if (error == ERROR_SUCCESS) *length = units;
+    return error;
+  }
+  std::int32_t QuerySubkeyCount(RegKey key, std::uint32_t* count) override {
+    DWORD subkeys = 0;
+    const LONG error = RegQueryInfoKeyW(Key(key), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                                        nullptr, nullptr, nullptr, nullptr);
+    if (error == ERROR_SUCCESS) *count = subkeys;
+    return error;
+  }
+};
+
+}  // namespace
+
+IRegistry& SystemRegistry() {
+  static Win32Registry registry;
+  return registry;
+}
+
+}  // namespace stavora

@@ -1,0 +1,40 @@
+// Running the registration scripts that a module carries as resources. These
+// operations exist on Windows only (ResourceScriptWin32.cpp).
+#pragma once
+
+#include <cstdint>
+
+#include "registrar/RegObject.h"
+#include "registrar/RegistrationModule.h"
+#include "registrar/RegistryAccess.h"
+
+namespace stavora {
+
+// The system registry (Windows builds only).
+IRegistry& SystemRegistry();
+
+// One caller variable; a list of them ends with a pair whose name is null.
+struct RegistrationVariable {
+  const char16_t* name;
+  const char16_t* value;
+};
+
+// Loads the script `resourceId` of type `resourceType` from `moduleFile` (8-bit
+// text in the thread's ANSI code page) and runs it with `registrar`'s
+// variables against `registry`.
+std::int32_t RunResourceScript(CRegObject& registrar, const char16_t* moduleFile, std::uint16_t resourceId,
+                               const char16_t* resourceType, bool doRegister,
+                               IRegistry& registry = SystemRegistry());
+std::int32_t ResourceRegister(CRegObject& registrar, const char16_t* moduleFile, std::uint16_t resourceId,
+                              const char16_t* resourceType);
+std::int32_t ResourceUnregister(CRegObject& registrar, const char16_t* moduleFile, std::uint16_t resourceId,
+                                const char16_t* resourceType);
+
+// Runs the module's "REGISTRY" script `resourceId`: defines `extraVariables`
+// (may be null), then the module's common variables, then "Module" and
+// "Module_Raw" from the module's file path, and runs the script.
+std::int32_t RunRegistrationResource(IRegistrationModule& module, std::uint16_t resourceId, bool doRegister,
+                                     const RegistrationVariable* extraVariables,
+                                     IRegistry& registry = SystemRegistry());
+
+}  // namespace stavora
