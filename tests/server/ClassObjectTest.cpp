@@ -201,26 +201,28 @@ TEST_F(ClassTableTest, FailedCreationIsNotCachedAndIsRetried) {
   static_cast<IUnknown*>(out)->Release();
 }
 
+struct ClassObjectRequest {
+  ClassTable* table;
+  IUnknown* result;
+  HRESULT hr;
+};
+
+DWORD WINAPI RequestClassObject(void* argument) {
+  auto* request = static_cast<ClassObjectRequest*>(argument);
+  request->hr = request->table->GetClassObject(kTestClsid, IID_IUnknown,
+                                               reinterpret_cast<void**>(&request->result));
+  return 0;
+}
+
 TEST_F(ClassTableTest, ConcurrentFirstRequestsCreateOneClassObject) {
   ClassTable table(GetModuleHandleW(nullptr), Row(), &CStavoraModule::InitialiseLock);
   constexpr int kThreads = 8;
-  struct Request {
-    ClassTable* table;
-    IUnknown* result;
-    HRESULT hr;
-  } requests[kThreads];
+  using Request = ClassObjectRequest;
+  Request requests[kThreads];
   HANDLE threads[kThreads];
   for (int i = 0; i < kThreads; ++i) {
     requests[i] = Request{&table, nullptr, E_FAIL};
-    threads[i] = CreateThread(
-        nullptr, 0,
-        [](void* argument) -> DWORD {
-          auto* request = static_cast<Request*>(argument);
-          request->hr = request->table->GetClassObject(kTestClsid, IID_IUnknown,
-                                                       reinterpret_cast<void**>(&request->result));
-          return 0;
-        },
-        &requests[i], 0, nullptr);
+    threads[i] = CreateThread(nullptr, 0, &RequestClassObject, &requests[i], 0, nullptr);
     ASSERT_NE(nullptr, threads[i]);
   }
   WaitForMultipleObjects(kThreads, threads, TRUE, INFINITE);

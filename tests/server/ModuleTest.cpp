@@ -53,24 +53,24 @@ TEST(ModuleTest, LockCountStartsAtZeroAndMovesOneAtATime) {
   EXPECT_EQ(ThisExecutable(), module.ModuleHandle());
 }
 
+constexpr int kRounds = 20000;
+
+DWORD WINAPI ChangeLockCount(void* argument) {
+  auto* module = static_cast<CStavoraModule*>(argument);
+  for (int i = 0; i < kRounds; ++i) {
+    module->AddLock();
+    module->AddLock();
+    module->ReleaseLock();
+  }
+  return 0;
+}
+
 TEST(ModuleTest, LockCountIsExactUnderConcurrentChanges) {
   CStavoraModule module(ThisExecutable());
   constexpr int kThreads = 4;
-  constexpr int kRounds = 20000;
   HANDLE threads[kThreads];
   for (HANDLE& thread : threads) {
-    thread = CreateThread(
-        nullptr, 0,
-        [](void* argument) -> DWORD {
-          auto* m = static_cast<CStavoraModule*>(argument);
-          for (int i = 0; i < kRounds; ++i) {
-            m->AddLock();
-            m->AddLock();
-            m->ReleaseLock();
-          }
-          return 0;
-        },
-        &module, 0, nullptr);
+    thread = CreateThread(nullptr, 0, &ChangeLockCount, &module, 0, nullptr);
     ASSERT_NE(nullptr, thread);
   }
   WaitForMultipleObjects(kThreads, threads, TRUE, INFINITE);

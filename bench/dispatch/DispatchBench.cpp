@@ -1,0 +1,163 @@
+// The cost of one GetKey on a store of 1000 sections of 10 keys: early-bound
+// through IStavoraLookup, late-bound through IDispatch (GetIDsOfNames once,
+// then Invoke), next to one GetPrivateProfileStringW for the same key.
+// Prints a table; run by hand under Wine, next to Stavora.dll:
+//   scripts/wine-run win64 build/<dir>/dispatch_bench.exe
+#include <windows.h>
+
+#include <ole2.h>
+
+#include <cstdio>
+#include <string>
+
+#include "resources/Stavora.h"
+
+namespace {
+
+constexpr int kSections = 1000;
+constexpr int kKeys = 10;
+const wchar_t kSettingsKey[] = L"SOFTWARE\\Kestrane L.P.\\Vendara\\Settings";
+
+double Seconds() {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+std::wstring WriteIni() {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring path = std::wstring(temp) + L"stavora-dispatch-bench.ini";
+  std::string text;
+  for (int s = 0; s < kSections; ++s) {
+    text += "[Section" + std::to_string(s) + "]\r\n";
+    for (int k = 0; k < kKeys; ++k) {
+      text += "Key" + std::to_string(k) + "=Value " + std::to_string(s) + "." + std::to_string(k) + "\r\n";
+    }
+  }
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+  return path;
+}
+
+void SetIniPath(const std::wstring* path) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  if (path != nullptr) {
+    RegSetValueExW(key, L"StavoraPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(path->c_str()),
+                   static_cast<DWORD>((path->size() + 1) * sizeof(wchar_t)));
+  } else {
+    RegDeleteValueW(key, L"StavoraPath");
+  }
+  RegCloseKey(key);
+}
+
+struct Row {
+  const char* what;
+  int calls;
+  double seconds;
+};
+
+void PrintRow(const Row& row) {
+  std::printf("| %-44s | %8d | %12.2f |\n", row.what, row.calls, row.seconds * 1e6 / row.calls);
+}
+
+}  // namespace
+
+int main() {
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const std::wstring ini = WriteIni();
+  SetIniPath(&ini);
+
+  HMODULE dll = LoadLibraryW(L"Stavora.dll");
+  if (dll == nullptr) {
+    std::printf("Stavora.dll not found next to the benchmark (error %lu)\n", GetLastError());
+    return 1;
+  }
+  using GetClassObjectFunction = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+  auto getClassObject = reinterpret_cast<GetClassObjectFunction>(
+      reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
+  IClassFactory* factory = nullptr;
+  IStavoraLookup* lookup = nullptr;
+  double created = Seconds();
+  if (getClassObject == nullptr ||
+      FAILED(getClassObject(CLSID_StavoraLookup, IID_IClassFactory, reinterpret_cast<void**>(&factory))) ||
+      FAILED(factory->CreateInstance(nullptr, IID_IStavoraLookup, reinterpret_cast<void**>(&lookup)))) {
+    std::printf("cannot create a lookup object\n");
+    return 1;
+  }
+  const double creation = Seconds() - created;
+
+  BSTR section = SysAllocString(L"Section900");
+  BSTR key = SysAllocString(L"Key7");
+
+  // Early-bound.
+  const int kCalls = 20000;
+  double start = Seconds();
+  for (int i = 0; i < kCalls; ++i) {
+    BSTR value = nullptr;
+    lookup->GetKey(section, key, &value);
+    SysFreeString(value);
+  }
+  const Row early{"GetKey, early-bound", kCalls, Seconds() - start};
+
+  // Late-bound: GetIDsOfNames once, then Invoke.
+  LPOLESTR names[] = {const_cast<LPOLESTR>(L"GetKey")};
+  DISPID id = 0;
+  start = Seconds();
+  lookup->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  const Row firstName{"GetIDsOfNames, first call (loads type info)", 1, Seconds() - start};
+  start = Seconds();
+  for (int i = 0; i < kCalls; ++i) lookup->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  const Row cachedName{"GetIDsOfNames \"GetKey\" (name cache)", kCalls, Seconds() - start};
+  LPOLESTR lowerNames[] = {const_cast<LPOLESTR>(L"getkey")};
+  start = Seconds();
+  for (int i = 0; i < kCalls; ++i) lookup->GetIDsOfNames(IID_NULL, lowerNames, 1, LOCALE_USER_DEFAULT, &id);
+  const Row typeInfoName{"GetIDsOfNames \"getkey\" (type information)", kCalls, Seconds() - start};
+
+  VARIANT args[2];
+  args[0].vt = VT_BSTR;
+  args[0].bstrVal = key;  // last argument first
+  args[1].vt = VT_BSTR;
+  args[1].bstrVal = section;
+  DISPPARAMS params = {args, nullptr, 2, 0};
+  start = Seconds();
+  for (int i = 0; i < kCalls; ++i) {
+    VARIANT result;
+    VariantInit(&result);
+    lookup->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
+    VariantClear(&result);
+  }
+  const Row late{"GetKey, late-bound (Invoke)", kCalls, Seconds() - start};
+
+  // The profile service, for the same key.
+  const int kProfileCalls = 200;
+  wchar_t buffer[256];
+  start = Seconds();
+  for (int i = 0; i < kProfileCalls; ++i) {
+    GetPrivateProfileStringW(L"Section900", L"Key7", L"", buffer, 256, ini.c_str());
+  }
+  const Row profile{"GetPrivateProfileStringW, same key", kProfileCalls, Seconds() - start};
+
+  std::printf("Store: %d sections of %d keys; object created (first load) in %.1f ms\n\n", kSections,
+              kKeys, creation * 1e3);
+  std::printf("| %-44s | %8s | %12s |\n", "operation", "calls", "us per call");
+  std::printf("|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(10, '-').c_str(),
+              std::string(14, '-').c_str());
+  for (const Row& row : {early, firstName, cachedName, typeInfoName, late, profile}) PrintRow(row);
+
+  SysFreeString(section);
+  SysFreeString(key);
+  lookup->Release();
+  factory->Release();
+  SetIniPath(nullptr);
+  DeleteFileW(ini.c_str());
+  CoUninitialize();
+  return 0;
+}
