@@ -191,6 +191,24 @@ TEST_F(WalkTest, RegistryFailuresBecomeResults) {
   EXPECT_EQ(Lines{}, registry.Dump());
 }
 
+TEST_F(WalkTest, LongNamesAndTextsStayInsideTheirBuffers) {
+  // Longer than the 260-unit buffer that remembers a key for deletion, and
+  // than the registry allows: refused at creation, absent at unregistration.
+  const std::u16string longName(300, u'k');
+  EXPECT_HR(static_cast<std::int32_t>(0x80070057u), Register(u"HKLM { " + longName + u" }"));
+  EXPECT_HR(kOk, Unregister(u"HKLM { " + longName + u" { val V = s 'v' } }"));
+  // A list longer than the inline buffer.
+  std::u16string list;
+  for (int i = 0; i < 100; ++i) list += u"ab\\0";
+  ASSERT_HR(kOk, Register(u"HKLM { K { val M = m '" + list + u"' } }"));
+  const MemoryRegistry::Value* value = registry.FindValue(u"HKLM\\K", u"M");
+  ASSERT_NE(nullptr, value);
+  EXPECT_EQ((100u * 3u + 1u) * 2u, value->data.size());
+  const std::u16string longValue(kMaxTokenLength, u'v');
+  ASSERT_HR(kOk, Register(u"HKLM { K { val S = s '" + longValue + u"' } }"));
+  EXPECT_EQ((kMaxTokenLength + 1) * 2, registry.FindValue(u"HKLM\\K", u"S")->data.size());
+}
+
 TEST_F(WalkTest, NestingDepthIsLimited) {
   std::u16string fits, tooDeep;
   for (int i = 0; i < kMaxBlockDepth - 1; ++i) fits += u"K { ";
