@@ -217,6 +217,35 @@ TEST_F(RegistrarWineTest, RegistryAdapterAndTextServices) {
             parser.RunScript(u"HKCU { Software { StavoraRegistrarTest { val N = d 4294967296 } } }", true));
 }
 
+// A module object of the server's shape, reached through the adapter.
+class ServerShapedModule {
+ public:
+  explicit ServerShapedModule(HRESULT result) : m_result(result) {}
+  HRESULT AddCommonVariables(IRegistrarBase* registrar) {
+    if (FAILED(m_result)) return m_result;
+    return registrar->DefineVariable(u"APPID", u"{adapted}");
+  }
+  HINSTANCE ModuleHandle() const { return GetModuleHandleW(nullptr); }
+
+ private:
+  HRESULT m_result;
+};
+
+TEST_F(RegistrarWineTest, AdapterPassesResultAndHandleThrough) {
+  ServerShapedModule refusing(E_ACCESSDENIED);
+  RegistrationModuleAdapter<ServerShapedModule> refusingAdapter(refusing);
+  EXPECT_HR(static_cast<std::int32_t>(E_ACCESSDENIED), RunRegistrationResource(refusingAdapter, 201, true, nullptr));
+
+  ServerShapedModule module(S_OK);
+  RegistrationModuleAdapter<ServerShapedModule> adapter(module);
+  const RegistrationVariable extras[] = {{u"Extra", u"e"}, {nullptr, nullptr}};
+  ASSERT_HR(regresult::kOk, RunRegistrationResource(adapter, 201, true, extras));
+  EXPECT_EQ("{adapted}", StringValue(HKEY_CURRENT_USER, kTestKey, L"AppId"));
+  EXPECT_EQ("\"" + Narrow(ModulePath(nullptr)) + "\"", StringValue(HKEY_CURRENT_USER, kTestKey, nullptr));
+  EXPECT_HR(regresult::kOk, RunRegistrationResource(adapter, 201, false, extras));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kTestKey));
+}
+
 // The switch stays on for the rest of the process: keep this test last.
 TEST_F(RegistrarWineTest, PerUserRegistrationWritesUnderCurrentUserClasses) {
   const std::wstring key = L"Software\\Classes\\StavoraRegistrarTest.PerUser";
