@@ -15,9 +15,13 @@ CStavoraLookup::CStavoraLookup() : m_watcher(std::in_place), m_iniPath(kDefaultI
   IniLocation location = LocateIniFile(ConfiguredIniPath(registry));
   m_iniPath = std::move(location.path);
 
+  // Stamped before the load: a save during or after it, before the watcher's
+  // first read is pending, makes the watcher reload once.
+  const FileStamp loaded = FileStamp::Of(m_iniPath);
   LoadRegistry();
 
-  m_watcher->Start(location.fileName, location.directory, this, &StavoraLoader::LoadRegistry);
+  m_watcher->Start(location.fileName, location.directory, this, &StavoraLoader::LoadRegistry,
+                   loaded);
 }
 
 CStavoraLookup::~CStavoraLookup() {

@@ -11,6 +11,21 @@
 
 namespace stavora {
 
+// What a file looked like at one moment: whether it existed, and its size and
+// last write time. Two stamps of one file differ when it was written,
+// replaced, created or deleted between them.
+struct FileStamp {
+  WString path;  // empty: nothing to compare
+  bool exists = false;
+  ULONGLONG size = 0;
+  ULONGLONG lastWrite = 0;
+
+  static FileStamp Of(const WString& path);
+  bool SameFileState(const FileStamp& other) const {
+    return exists == other.exists && size == other.size && lastWrite == other.lastWrite;
+  }
+};
+
 class DirectoryWatcher {
  public:
   // The operation to call on the target, through the virtual table; always
@@ -41,8 +56,15 @@ class DirectoryWatcher {
   // starts the thread. Failures are logged, not returned. Called once; later
   // calls are ignored. An exception (memory, or the log writer unable to
   // start) leaves to the caller with no thread running.
+  //
+  // `loaded` is the INI file as it stood before the caller's own load. Changes
+  // are reported only from the first pending read on, so a save made between
+  // that load and the first read would go unseen; once the first read is
+  // pending, the thread compares the file with `loaded` and reloads once if
+  // it differs. An empty stamp path skips the comparison.
   void Start(const WString& fileName, const WString& directory,
-             StavoraLoader* target, ReloadOperation reload);
+             StavoraLoader* target, ReloadOperation reload,
+             const FileStamp& loaded = FileStamp());
 
  private:
   void StartFileNotificationThread();
@@ -55,6 +77,7 @@ class DirectoryWatcher {
                                          LPOVERLAPPED overlapped);
   void ProcessChanges(DWORD bytesTransferred);
   void Reload();
+  void ReloadIfChangedSinceLoad();
 
   WString m_fileName;
   WString m_directory;
@@ -64,6 +87,7 @@ class DirectoryWatcher {
   HANDLE m_directoryHandle;
   StavoraLoader* m_target;
   ReloadOperation m_reload;
+  FileStamp m_loaded;  // the file as the caller loaded it; checked once
   // The change records; the platform needs them DWORD-aligned.
   alignas(DWORD) unsigned char m_buffer[kBufferBytes];
   OVERLAPPED m_overlapped;  // hEvent carries the watcher, no event is used

@@ -52,6 +52,20 @@ VOID CALLBACK WakeUp(ULONG_PTR) {}
 
 }  // namespace
 
+FileStamp FileStamp::Of(const WString& path) {
+  FileStamp stamp;
+  stamp.path = path;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (GetFileAttributesExW(reinterpret_cast<LPCWSTR>(path.c_str()), GetFileExInfoStandard,
+                           &data)) {
+    stamp.exists = true;
+    stamp.size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    stamp.lastWrite = (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                      data.ftLastWriteTime.dwLowDateTime;
+  }
+  return stamp;
+}
+
 DirectoryWatcher::DirectoryWatcher()
     : m_stop(false),
       m_waiting(true),
@@ -80,7 +94,8 @@ DirectoryWatcher::~DirectoryWatcher() {
 }
 
 void DirectoryWatcher::Start(const WString& fileName, const WString& directory,
-                             StavoraLoader* target, ReloadOperation reload) {
+                             StavoraLoader* target, ReloadOperation reload,
+                             const FileStamp& loaded) {
   if (m_thread != nullptr) return;
   if (target == nullptr || reload == nullptr) {
     Logger::GetInstance()->Write(kNoTarget);
@@ -90,6 +105,7 @@ void DirectoryWatcher::Start(const WString& fileName, const WString& directory,
   m_directory = directory;
   m_target = target;
   m_reload = reload;
+  m_loaded = loaded;
   StartFileNotificationThread();
 }
 
@@ -130,9 +146,11 @@ void DirectoryWatcher::SetUpDirectoryWatcher() {
 void DirectoryWatcher::WatchDirectory() {
   m_waiting = false;  // nothing is pending until the first read goes out
   bool readsFailing = false;
+  bool firstRead = true;
   while (!m_stop) {
     if (IssueChangeRead()) {
       m_waiting = true;
+      if (firstRead) ReloadIfChangedSinceLoad();
       if (readsFailing) {
         readsFailing = false;
         Reload();
@@ -145,6 +163,7 @@ void DirectoryWatcher::WatchDirectory() {
         Reload();
       }
     }
+    firstRead = false;
     do {
       if (m_stop) break;
       SleepEx(kSleepMilliseconds, TRUE);
@@ -202,6 +221,20 @@ void DirectoryWatcher::ProcessChanges(DWORD bytesTransferred) {
   }
   if (namesFile) Reload();
   m_waiting = false;
+}
+
+// Called once, with the first read pending: from here on every change is
+// reported, and a change made since the caller's load is caught by the stamp.
+void DirectoryWatcher::ReloadIfChangedSinceLoad() {
+  if (m_loaded.path.empty()) return;
+  bool changed = true;
+  try {
+    changed = !FileStamp::Of(m_loaded.path).SameFileState(m_loaded);
+  } catch (...) {
+    // Only the copy of the path can fail (memory): reload rather than miss
+    // a change.
+  }
+  if (changed) Reload();
 }
 
 // The one place the target is reloaded. Nothing is reloaded once the stop is

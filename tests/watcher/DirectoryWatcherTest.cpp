@@ -247,6 +247,37 @@ TEST_F(DirectoryWatcherTest, ChangesThatNameTheIniFileReload) {
   EXPECT_TRUE(WaitForLoads(loader, loads + 1)) << "creation; loads " << loader.Loads();
 }
 
+// The caller stamps the file before its own load; a save between that load
+// and the watcher's first pending read is caught by comparing stamps.
+TEST_F(DirectoryWatcherTest, SaveBeforeTheFirstReadReloadsOnce) {
+  const FileStamp loaded = FileStamp::Of(Path(u"stavora.ini"));
+  ASSERT_TRUE(loaded.exists);
+  ASSERT_TRUE(AppendText(Path(u"stavora.ini"), "C=2\r\n"));  // saved after the load
+
+  CountingLoader loader;
+  DirectoryWatcher watcher;
+  watcher.Start(kIniName, m_directory, &loader, &StavoraLoader::LoadRegistry, loaded);
+  EXPECT_TRUE(WaitForLoads(loader, 1)) << "the save before the first read went unseen";
+  EXPECT_EQ(1, SettledLoads(loader));
+}
+
+TEST_F(DirectoryWatcherTest, UnchangedFileSinceTheLoadDoesNotReload) {
+  CountingLoader loader;
+  DirectoryWatcher watcher;
+  watcher.Start(kIniName, m_directory, &loader, &StavoraLoader::LoadRegistry,
+                FileStamp::Of(Path(u"stavora.ini")));
+  EXPECT_EQ(0, SettledLoads(loader));
+
+  // Deleted after the load: the stamp says the file existed.
+  DirectoryWatcher second;
+  CountingLoader secondLoader;
+  const FileStamp loaded = FileStamp::Of(Path(u"stavora.ini"));
+  ASSERT_TRUE(DeleteFileW(W(Path(u"stavora.ini"))));
+  second.Start(kIniName, m_directory, &secondLoader, &StavoraLoader::LoadRegistry, loaded);
+  EXPECT_TRUE(WaitForLoads(secondLoader, 1)) << "a deletion before the first read went unseen";
+  ExpectReloadOnIniWrite(loader, SettledLoads(loader));
+}
+
 TEST_F(DirectoryWatcherTest, ChangesToOtherFilesDoNotReload) {
   ASSERT_TRUE(CreateDirectoryW(W(Path(u"sub")), nullptr));
   ASSERT_TRUE(CreateWithText(Path(u"sub\\stavora.ini"), "[A]\r\n"));
