@@ -8,6 +8,7 @@
 #include "server/ClassFactory.h"
 #include "server/ClassTable.h"
 #include "server/LookupForms.h"
+#include "server/Registration.h"
 #include "server/ServerGlobals.h"
 #include "server/StavoraModule.h"
 #include "server/TypeInfoCache.h"
@@ -33,8 +34,10 @@ HRESULT CreateLookupClassObject(InstanceCreationFunction createInstance, REFIID 
   return CStavoraClassFactory::Create(createInstance, TheModule(), iid, out);
 }
 
-// Registration of the lookup class (script 102) is not part of this build.
-HRESULT UpdateLookupRegistry(bool /*registering*/) { return E_NOTIMPL; }
+// The lookup class's registry entries come from script 102.
+HRESULT UpdateLookupRegistry(bool registering) {
+  return UpdateClassRegistry(TheModule(), kLookupClassScriptId, registering);
+}
 
 // Construction order matters: the class table first, then the shared type
 // information record, then the module object. Teardown runs in reverse, so
@@ -67,10 +70,14 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
   return stavora::g_classTable.GetClassObject(clsid, iid, out);
 }
 
-// Self-registration is carried by the resources (REGISTRY 101 and 102) but
-// not performed by this build.
-STDAPI DllRegisterServer() { return E_NOTIMPL; }
+STDAPI DllRegisterServer() {
+  return stavora::RegisterServer(stavora::g_classTable, stavora::TheModule());
+}
 
-STDAPI DllUnregisterServer() { return E_NOTIMPL; }
+STDAPI DllUnregisterServer() {
+  return stavora::UnregisterServer(stavora::g_classTable, stavora::TheModule());
+}
 
-STDAPI DllInstall(BOOL /*install*/, LPCWSTR /*commandLine*/) { return E_NOTIMPL; }
+STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
+  return stavora::InstallServer(stavora::g_classTable, stavora::TheModule(), install, commandLine);
+}

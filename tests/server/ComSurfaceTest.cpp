@@ -184,12 +184,6 @@ TEST_F(ComSurfaceTest, DllGetClassObjectRefusesOtherClassesAndBadArguments) {
   unknown->Release();
 }
 
-TEST_F(ComSurfaceTest, RegistrationIsNotImplementedInThisBuild) {
-  EXPECT_EQ(E_NOTIMPL, Dll().registerServer());
-  EXPECT_EQ(E_NOTIMPL, Dll().unregisterServer());
-  EXPECT_EQ(E_NOTIMPL, Dll().install(TRUE, L"user"));
-}
-
 // --- The module lock falls before the object's own teardown begins. ---
 //
 // The lookup's destructor ends its watcher thread. Every thread that ends

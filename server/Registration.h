@@ -1,0 +1,91 @@
+// Self-registration of Stavora.dll: the sequences behind DllRegisterServer,
+// DllUnregisterServer and DllInstall, and the registration of the type
+// library the DLL carries.
+#pragma once
+
+#include <windows.h>
+
+#include <oaidl.h>
+
+#include <cstdint>
+#include <string>
+
+#include "platform/ScopedBstr.h"
+#include "server/ClassTable.h"
+#include "server/RegistrationOwners.h"
+#include "server/StavoraModule.h"
+
+namespace stavora {
+
+// The REGISTRY resources: the application-ID script and the lookup class's.
+constexpr std::uint16_t kAppIdScriptId = 101;
+constexpr std::uint16_t kLookupClassScriptId = 102;
+
+// Room for a module path, as the classic path limit allows.
+constexpr DWORD kRegistrationPathCapacity = 260;
+
+// Saves the thread's locale and sets LOCALE_SYSTEM_DEFAULT, so that the
+// scripts are converted with the system's ANSI code page; puts the saved
+// locale back when it goes out of scope.
+class ThreadLocaleScope {
+ public:
+  ThreadLocaleScope();
+  ~ThreadLocaleScope();
+  ThreadLocaleScope(const ThreadLocaleScope&) = delete;
+  ThreadLocaleScope& operator=(const ThreadLocaleScope&) = delete;
+
+ private:
+  LCID m_saved;
+};
+
+// A type library loaded from the module's own file (or the ".tlb" beside it)
+// together with the path it was loaded from.
+struct OwnTypeLibrary {
+  ScopedInterface<ITypeLib> library;
+  ScopedBstr path;
+};
+
+// Gives `typeLibModule`'s file path (room for 260 units). Fails with the last
+// error as an HRESULT when there is no path, with 0x8007007A when the path
+// fills the whole buffer.
+HRESULT GetRegistrationModulePath(HINSTANCE typeLibModule, wchar_t (&path)[kRegistrationPathCapacity]);
+
+// Replaces the extension of the file named by `path` (terminated) with
+// ".tlb", or appends ".tlb" when the file name has no extension. E_FAIL when
+// the result would not fit the buffer; `path` is then unchanged.
+HRESULT ReplaceExtensionWithTlb(wchar_t (&path)[kRegistrationPathCapacity]);
+
+// The directory part of a help file path: everything up to and including its
+// last backslash, slash or colon, at most 259 units; empty when it has none.
+std::wstring HelpDirectoryOf(const wchar_t* helpFile);
+
+// Loads the type library from the module's file (resource TYPELIB 1), or,
+// failing that, from the file of the same path with the extension ".tlb".
+HRESULT LoadOwnTypeLibrary(HINSTANCE typeLibModule, OwnTypeLibrary* loaded);
+
+// Registers / unregisters the module's type library, for the current user
+// when the per-user switch is set and OLEAUT32.DLL offers the per-user forms.
+HRESULT RegisterOwnTypeLibrary(HINSTANCE typeLibModule);
+HRESULT UnregisterOwnTypeLibrary(HINSTANCE typeLibModule);
+
+// Runs the class script `scriptId` of `module`, with no extra variables.
+HRESULT UpdateClassRegistry(CStavoraModule& module, std::uint16_t scriptId, bool registering);
+
+// DllRegisterServer: the application-ID script, each class's script, then
+// the type library. Steps before a failure stay applied.
+HRESULT RegisterServer(ClassTable& table, CStavoraModule& module);
+
+// DllUnregisterServer: each class's script, the type library, then the
+// application-ID script; the first failure ends the sequence.
+HRESULT UnregisterServer(ClassTable& table, CStavoraModule& module);
+
+// Whether a DllInstall command line asks for per-user registration: exactly
+// the word "user", in any case.
+bool IsPerUserCommandLine(const wchar_t* commandLine);
+
+// DllInstall: "user" turns per-user registration on for the rest of the
+// process; a nonzero flag registers (and undoes a failed registration), a
+// zero flag unregisters.
+HRESULT InstallServer(ClassTable& table, CStavoraModule& module, BOOL install, const wchar_t* commandLine);
+
+}  // namespace stavora
