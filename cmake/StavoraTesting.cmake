@@ -20,6 +20,12 @@ else()
   set(STAVORA_GTEST_MAIN GTest::gtest_main)
 endif()
 
+# The Wine tests of one build share one prefix: its registry (the StavoraPath
+# value, the classes root), its temporary directory and the log file in it.
+# Tests that check or change that state must not overlap, so every Wine test
+# holds this lock; the native tests run in parallel.
+set(STAVORA_WINE_STATE_LOCK stavora_wine_state)
+
 # stavora_add_gtest(<name> SOURCES <files...> [LIBS <targets...>] [TIMEOUT <s>])
 # Builds one GoogleTest program and registers each of its tests with ctest.
 function(stavora_add_gtest name)
@@ -29,8 +35,12 @@ function(stavora_add_gtest name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 60)
   endif()
+  set(_properties TIMEOUT ${ARG_TIMEOUT})
+  if(WIN32)
+    list(APPEND _properties RESOURCE_LOCK ${STAVORA_WINE_STATE_LOCK})
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 30
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+    PROPERTIES ${_properties})
 endfunction()
