@@ -20,6 +20,10 @@ bool HasBackslash(const char16_t* text) {
   return false;
 }
 
+// A name that cannot stand for a subkey: one with a backslash (a path), or an
+// empty one, which the registry takes for the parent key itself.
+bool IsBadKeyName(const char16_t* text) { return text[0] == 0 || HasBackslash(text); }
+
 std::size_t Length(const char16_t* text) { return std::char_traits<char16_t>::length(text); }
 
 // The key a walk currently works on; closed when replaced and when the walk
@@ -148,7 +152,7 @@ std::int32_t CRegScriptParser::RegisterBlock(TokenBuffer& token, RegKey parent, 
     if (isDelete || Is(token, u"ForceRemove")) {
       hr = ReadToken(token);
       if (regresult::Failed(hr)) return hr;
-      if (HasBackslash(token)) return regresult::kDispException;
+      if (IsBadKeyName(token)) return regresult::kDispException;
       if (!IsProtectedKeyName(token)) {
         // A key that is not there is no error, nor is one that cannot go.
         DeleteKeyTree(parent, token);
@@ -178,7 +182,7 @@ std::int32_t CRegScriptParser::RegisterBlock(TokenBuffer& token, RegKey parent, 
         if (regresult::Failed(hr)) return hr;
         keyless = true;
       } else {
-        if (HasBackslash(token)) return regresult::kDispException;
+        if (IsBadKeyName(token)) return regresult::kDispException;
         RegKey key = kNoKey;
         std::int32_t error = m_registry.OpenKey(parent, token, regaccess::kRead | regaccess::kWrite, &key);
         if (error != regerror::kSuccess) {
@@ -251,7 +255,7 @@ std::int32_t CRegScriptParser::UnregisterBlock(TokenBuffer& token, RegKey parent
       continue;
     }
 
-    if (HasBackslash(token)) return regresult::kDispException;
+    if (IsBadKeyName(token)) return regresult::kDispException;
     std::int32_t openResult = regerror::kFileNotFound;
     current.Reset(kNoKey);
     if (!skipping) {
@@ -384,6 +388,8 @@ std::int32_t CRegScriptParser::SkipValueClause(TokenBuffer& token) {
 }
 
 std::int32_t CRegScriptParser::DeleteKeyTree(RegKey parent, const char16_t* name) {
+  // An empty name would open, empty and delete the parent itself.
+  if (name == nullptr || name[0] == 0) return regerror::kInvalidParameter;
   RegKey key = kNoKey;
   std::int32_t error = m_registry.OpenKey(parent, name, regaccess::kRead | regaccess::kWrite, &key);
   if (error != regerror::kSuccess) return error;

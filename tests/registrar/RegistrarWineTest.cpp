@@ -217,6 +217,29 @@ TEST_F(RegistrarWineTest, RegistryAdapterAndTextServices) {
             parser.RunScript(u"HKCU { Software { StavoraRegistrarTest { val N = d 4294967296 } } }", true));
 }
 
+// An empty key name would name the parent key itself to the registry: a
+// removal would empty and delete the parent, an unregistration would delete a
+// NoRemove key. Both walks refuse it and leave the registry as it was.
+TEST_F(RegistrarWineTest, EmptyKeyNameIsRefusedAndRemovesNothing) {
+  const std::wstring key = kTestKey;
+  for (const wchar_t* sub : {L"\\Box\\Class\\Server", L"\\Box\\Leaf"}) {
+    HKEY created = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, (key + sub).c_str(), 0, nullptr, 0, KEY_WRITE,
+                                             nullptr, &created, nullptr));
+    RegCloseKey(created);
+  }
+  CRegObject registrar;
+  CRegScriptParser parser(registrar, SystemRegistry());
+  EXPECT_HR(regresult::kDispException,
+            parser.RunScript(u"HKCU { NoRemove Software { NoRemove StavoraRegistrarTest { NoRemove Box "
+                             u"{ ForceRemove '' } } } }", true));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key + L"\\Box\\Class\\Server")) << "ForceRemove '' emptied its parent";
+  EXPECT_HR(regresult::kDispException,
+            parser.RunScript(u"HKCU { NoRemove Software { NoRemove StavoraRegistrarTest { NoRemove Box "
+                             u"{ NoRemove Leaf { '' } } } } }", false));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key + L"\\Box\\Leaf")) << "unregistering '' deleted a NoRemove key";
+}
+
 // A module object of the server's shape, reached through the adapter.
 class ServerShapedModule {
  public:

@@ -119,6 +119,19 @@ TEST_F(WalkTest, SubBlockWithoutAKeyFails) {
   EXPECT_EQ(Lines{}, registry.Dump());
 }
 
+// An empty key name names the parent key itself: a removal would empty it, a
+// key entry would write into it. Every such entry fails and nothing changes.
+TEST_F(WalkTest, EmptyKeyNameIsRefused) {
+  registry.AddKey(u"HKCR\\CLSID\\{other}\\InprocServer32");
+  const Lines before = registry.Dump();
+  EXPECT_HR(kDispException, Register(u"HKCR { NoRemove CLSID { ForceRemove '' } }"));
+  EXPECT_HR(kDispException, Register(u"HKCR { NoRemove CLSID { Delete '' } }"));
+  EXPECT_HR(kDispException, Register(u"HKCR { NoRemove CLSID { '' = s 'x' } }"));
+  EXPECT_HR(kDispException, Unregister(u"HKCR { NoRemove CLSID { '' } }"));
+  EXPECT_EQ(regerror::kInvalidParameter, parser.DeleteKeyTree(regkey::kClassesRoot, u""));
+  EXPECT_EQ(before, registry.Dump());
+}
+
 TEST_F(WalkTest, UnregistrationKeepsWhatIsNotNamedOrNoRemove) {
   registry.AddStringValue(u"HKCR\\X", u"V", u"a");
   registry.AddStringValue(u"HKCR\\X", u"Other", u"b");
