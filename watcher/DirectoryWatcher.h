@@ -83,6 +83,8 @@ class DirectoryWatcher {
   WString m_directory;
   std::atomic<bool> m_stop;
   bool m_waiting;  // a change read is pending; watcher thread only
+  bool m_readErrorRun = false;  // the last completion was a failed read; thread only
+  bool m_backOff = false;       // wait one slice before the next read; thread only
   HANDLE m_thread;
   HANDLE m_directoryHandle;
   StavoraLoader* m_target;

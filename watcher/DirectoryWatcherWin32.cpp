@@ -13,6 +13,7 @@
 
 #include "logging/Logger.h"
 #include "watcher/ProcessChanges.h"
+#include "watcher/WatchedDirectory.h"
 
 namespace stavora {
 namespace {
@@ -126,7 +127,8 @@ DWORD WINAPI DirectoryWatcher::ThreadMain(LPVOID parameter) {
 }
 
 void DirectoryWatcher::SetUpDirectoryWatcher() {
-  m_directoryHandle = CreateFileW(reinterpret_cast<LPCWSTR>(m_directory.c_str()),
+  const WString directory = DirectoryToOpen(m_directory);
+  m_directoryHandle = CreateFileW(reinterpret_cast<LPCWSTR>(directory.c_str()),
                                   FILE_LIST_DIRECTORY, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
@@ -148,6 +150,13 @@ void DirectoryWatcher::WatchDirectory() {
   bool readsFailing = false;
   bool firstRead = true;
   while (!m_stop) {
+    if (m_backOff) {
+      // The last read ended with an error: wait one slice before the next,
+      // so that reads failing at once every time cannot spin.
+      m_backOff = false;
+      SleepEx(kSleepMilliseconds, TRUE);
+      if (m_stop) break;
+    }
     if (IssueChangeRead()) {
       m_waiting = true;
       if (firstRead) ReloadIfChangedSinceLoad();
@@ -199,21 +208,35 @@ VOID CALLBACK DirectoryWatcher::OnChangeCompleted(DWORD errorCode, DWORD bytesTr
     watcher->ProcessChanges(bytesTransferred);
     return;
   }
-  // No records: an error, or an overflow (0 bytes, ERROR_NOTIFY_ENUM_DIR).
-  // Changes may have been missed, so reload, unless the completion is the
-  // end of the read during the stop.
+  // No records. The end of the read during the stop reloads nothing.
   const bool stopping = errorCode == ERROR_OPERATION_ABORTED ||
                         errorCode == kErrorReadHandleClosed;
-  if (!stopping) watcher->Reload();
+  if (!stopping) {
+    if (errorCode == ERROR_SUCCESS || errorCode == ERROR_NOTIFY_ENUM_DIR) {
+      // An overflow: changes were made, which ones is not known.
+      watcher->m_readErrorRun = false;
+      watcher->Reload();
+    } else {
+      // A read that failed: changes may have been missed, so reload, once
+      // per run of such failures, and wait a slice before the next read.
+      if (!watcher->m_readErrorRun) {
+        watcher->m_readErrorRun = true;
+        watcher->Reload();
+      }
+      watcher->m_backOff = true;
+    }
+  }
   watcher->m_waiting = false;
 }
 
 void DirectoryWatcher::ProcessChanges(DWORD bytesTransferred) {
   const std::size_t reported =
       bytesTransferred < kBufferBytes ? bytesTransferred : kBufferBytes;
-  bool namesFile = false;
+  // After a run of failed reads, changes may have gone unreported.
+  bool namesFile = m_readErrorRun;
+  m_readErrorRun = false;
   try {
-    namesFile = ChangesNameFile(m_buffer, reported, m_fileName);
+    namesFile = ChangesNameFile(m_buffer, reported, m_fileName) || namesFile;
   } catch (...) {
     // Only the copy of a name can fail (memory). The batch may have named
     // the file, so reload rather than miss it.
