@@ -74,6 +74,8 @@ class CRegScriptParser {
                            int depth);
   std::int32_t RegisterBlock(TokenBuffer& token, RegKey parent, int depth);
   std::int32_t UnregisterBlock(TokenBuffer& token, RegKey parent, bool skipping, int depth);
+  // After "Val": reads the value name and the token that must begin with "=".
+  std::int32_t ReadValueEntryHead(TokenBuffer& valueName, TokenBuffer& token);
   bool Is(const char16_t* token, const char16_t* word) const;
   bool IsProtectedKeyName(const char16_t* name) const;
   bool FindRootKey(const char16_t* token, RegKey* root) const;

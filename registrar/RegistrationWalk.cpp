@@ -173,11 +173,8 @@ std::int32_t CRegScriptParser::RegisterBlock(TokenBuffer& token, RegKey parent, 
         if (regresult::Failed(hr)) return hr;
       }
       if (Is(token, u"Val")) {
-        hr = ReadToken(valueName);
+        hr = ReadValueEntryHead(valueName, token);
         if (regresult::Failed(hr)) return hr;
-        hr = ReadToken(token);
-        if (regresult::Failed(hr)) return hr;
-        if (token[0] != u'=') return regresult::kDispException;
         hr = WriteValue(parent, valueName, token);
         if (regresult::Failed(hr)) return hr;
         keyless = true;
@@ -213,6 +210,14 @@ std::int32_t CRegScriptParser::RegisterBlock(TokenBuffer& token, RegKey parent, 
   return regresult::kOk;
 }
 
+std::int32_t CRegScriptParser::ReadValueEntryHead(TokenBuffer& valueName, TokenBuffer& token) {
+  std::int32_t hr = ReadToken(valueName);
+  if (regresult::Failed(hr)) return hr;
+  hr = ReadToken(token);
+  if (regresult::Failed(hr)) return hr;
+  return token[0] == u'=' ? regresult::kOk : regresult::kDispException;
+}
+
 std::int32_t CRegScriptParser::UnregisterBlock(TokenBuffer& token, RegKey parent, bool skipping,
                                                int depth) {
   CurrentKey current(m_registry);
@@ -234,11 +239,8 @@ std::int32_t CRegScriptParser::UnregisterBlock(TokenBuffer& token, RegKey parent
     }
 
     if (Is(token, u"Val")) {
-      hr = ReadToken(valueName);
+      hr = ReadValueEntryHead(valueName, token);
       if (regresult::Failed(hr)) return hr;
-      hr = ReadToken(token);
-      if (regresult::Failed(hr)) return hr;
-      if (token[0] != u'=') return regresult::kDispException;
       if (!skipping && removable) {
         RegKey self = kNoKey;
         std::int32_t error = m_registry.OpenKey(parent, nullptr, regaccess::kWrite, &self);
