@@ -14,6 +14,7 @@
 #include "platform/CriticalSection.h"
 #include "platform/ProfileSourceWin32.h"
 #include "store/Loader.h"
+#include "tests/store/LogLines.h"
 
 namespace stavora {
 namespace {
@@ -110,23 +111,7 @@ class LoaderWineTest : public ::testing::Test {
 
   // The message part of each log line; lines must end in CR LF.
   std::vector<std::string> LogMessages() {
-    std::ifstream in(std::filesystem::path(Wide(m_logPath)), std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<std::string> messages;
-    std::size_t start = 0;
-    while (start < text.size()) {
-      const std::size_t end = text.find("\r\n", start);
-      if (end == std::string::npos) {
-        ADD_FAILURE() << "log line without CR LF: " << text.substr(start);
-        break;
-      }
-      const std::string line = text.substr(start, end - start);
-      const std::size_t separator = line.find(":\t");
-      EXPECT_EQ(19u, separator) << "no time stamp and separator in: " << line;
-      if (separator != std::string::npos) messages.push_back(line.substr(separator + 2));
-      start = end + 2;
-    }
-    return messages;
+    return testing_support::LogMessagesIn(std::filesystem::path(Wide(m_logPath)));
   }
 
   WString m_folder;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/store/LogLines.h"
+
 namespace stavora {
 namespace testing_support {
 
@@ -38,30 +40,8 @@ class LogDirectory {
     std::filesystem::remove(LogFile(), ignored);
   }
 
-  // The message of each line (the text after ":\t"); a line not ended by
-  // CR LF or without the separator fails the calling test.
-  std::vector<std::string> Messages() const {
-    std::ifstream in(LogFile(), std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<std::string> messages;
-    std::size_t start = 0;
-    while (start < text.size()) {
-      const std::size_t end = text.find("\r\n", start);
-      if (end == std::string::npos) {
-        ADD_FAILURE() << "log line without CR LF: " << text.substr(start);
-        break;
-      }
-      const std::string line = text.substr(start, end - start);
-      const std::size_t separator = line.find(":\t");
-      if (separator == std::string::npos) {
-        ADD_FAILURE() << "log line without \":\\t\": " << line;
-      } else {
-        messages.push_back(line.substr(separator + 2));
-      }
-      start = end + 2;
-    }
-    return messages;
-  }
+  // The message of each line; see LogMessagesIn.
+  std::vector<std::string> Messages() const { return LogMessagesIn(LogFile()); }
 
  private:
   std::filesystem::path m_root;
