@@ -1,20 +1,24 @@
-// The size of a file by path: an open for no access, GetFileSizeEx, close.
+// The size of a file by path, read from its directory entry.
 #include <windows.h>
 
 #include "logging/FileSize.h"
-#include "platform/LogFileHandle.h"
 
 namespace stavora {
 
 std::int64_t GetFileSize(const WString& path) {
-  // Access 0 asks only for attributes; share mode 0 as well, so a file that
-  // someone else holds open cannot be measured and counts as -1.
-  LogFileHandle file(CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), 0, 0, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsValid()) return -1;
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(file.Get(), &size)) return -1;
-  return static_cast<std::int64_t>(size.QuadPart);
+  // No handle is opened: while any handle is open on the file, a program
+  // that saves by renaming a new file over it can be refused (Wine refuses
+  // it whatever the handle shares), and the log and the loader measure
+  // often. The directory entry holds the same size.
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(reinterpret_cast<const wchar_t*>(path.c_str()), GetFileExInfoStandard,
+                            &data)) {
+    return -1;
+  }
+  // Like an open of the file itself: a directory has no size here.
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
+                                   data.nFileSizeLow);
 }
 
 }  // namespace stavora

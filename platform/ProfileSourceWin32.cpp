@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "logging/FileSize.h"
+#include "platform/FileState.h"
 
 namespace stavora {
 namespace {
@@ -24,6 +25,10 @@ std::uint32_t ProfileSourceWin32::GetString(const char16_t* section, const char1
 
 std::int64_t ProfileSourceWin32::GetFileSize(const WString& path) {
   return stavora::GetFileSize(path);
+}
+
+FileState ProfileSourceWin32::GetFileState(const WString& path) {
+  return ReadFileState(path);
 }
 
 }  // namespace stavora

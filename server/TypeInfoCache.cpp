@@ -34,11 +34,18 @@ HRESULT TypeInfoCache::GetTypeInfo(UINT index, LCID /*locale*/, ITypeInfo** type
 
 HRESULT TypeInfoCache::GetIDsOfNames(REFIID /*iid*/, LPOLESTR* names, UINT nameCount,
                                      LCID /*locale*/, DISPID* dispIds) {
+  // The type information reads every name it is given and writes one DISPID
+  // for each; it checks none of the arrays, so a caller's slip must be
+  // caught here rather than fault inside it.
+  if (dispIds == nullptr) return E_POINTER;
+  if (names == nullptr || nameCount == 0) return E_INVALIDARG;
+  for (UINT i = 0; i < nameCount; ++i) {
+    if (names[i] == nullptr) return E_INVALIDARG;
+  }
   HRESULT hr = EnsureLoaded();
   ITypeInfo* typeInfo = m_typeInfo;
   if (typeInfo == nullptr) return hr;
-  if (nameCount == 1 && names != nullptr && names[0] != nullptr && dispIds != nullptr &&
-      FindCachedName(names[0], &dispIds[0])) {
+  if (nameCount == 1 && FindCachedName(names[0], &dispIds[0])) {
     return S_OK;
   }
   return typeInfo->GetIDsOfNames(names, nameCount, dispIds);
@@ -47,6 +54,12 @@ HRESULT TypeInfoCache::GetIDsOfNames(REFIID /*iid*/, LPOLESTR* names, UINT nameC
 HRESULT TypeInfoCache::Invoke(IDispatch* instance, DISPID member, REFIID /*iid*/,
                               LCID /*locale*/, WORD flags, DISPPARAMS* params, VARIANT* result,
                               EXCEPINFO* exception, UINT* argumentError) {
+  // The arguments are read without checks on the way to the method; the
+  // result, exception and argument-error pointers may be null.
+  if (params == nullptr) return E_INVALIDARG;
+  if (params->cArgs > 0 && params->rgvarg == nullptr) return E_INVALIDARG;
+  if (params->cNamedArgs > 0 && params->rgdispidNamedArgs == nullptr) return E_INVALIDARG;
+  if (params->cNamedArgs > params->cArgs) return E_INVALIDARG;
   HRESULT hr = EnsureLoaded();
   ITypeInfo* typeInfo = m_typeInfo;
   if (typeInfo == nullptr) return hr;

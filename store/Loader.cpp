@@ -14,6 +14,13 @@ namespace {
 
 constexpr std::uint32_t kLargestBuffer = 0xFFFFFFFFu;
 constexpr std::int64_t kUnknownSize = 1024;
+// Reads of a file that keeps changing under them, before the last is kept.
+constexpr int kLoadAttempts = 4;
+
+WString Utf16Decimal(int number) {
+  const std::string digits = std::to_string(number);
+  return WString(digits.begin(), digits.end());
+}
 
 // The buffer's first size in code units: the file's length in bytes, as an
 // unsigned 32-bit count, plus one. The length in bytes bounds the length in
@@ -53,24 +60,22 @@ std::uint32_t Fetch(ProfileSource& source, const char16_t* section, const char16
   }
 }
 
-}  // namespace
-
-void LoadStore(SectionMap& sections, StoreLock& lock, ProfileSource& source,
-               const WString& iniPath) {
-  StoreLockGuard guard(lock);
+// One read of the whole file into `sections`, which it empties first. The
+// failures it meets are gathered in `failures` for the caller to log.
+void ReadStore(SectionMap& sections, ProfileSource& source, const WString& iniPath,
+               std::vector<WString>& failures) {
   sections.clear();
+  failures.clear();
 
   std::int64_t fileSize = source.GetFileSize(iniPath);
   if (fileSize < 0) {
-    Logger::GetInstance()->Write(u"GetFileSize(): Failed to get file handle or file size for " +
-                                 iniPath);
+    failures.push_back(u"GetFileSize(): Failed to get file handle or file size for " + iniPath);
     fileSize = kUnknownSize;
   }
   std::vector<char16_t> buffer(FirstBufferSize(fileSize), u'\0');
 
   if (Fetch(source, nullptr, nullptr, buffer, iniPath) == 0) {
-    Logger::GetInstance()->Write(
-        u"LoadRegistry(): GetPrivateProfileString() failed to retrieve sections.");
+    failures.push_back(u"LoadRegistry(): GetPrivateProfileString() failed to retrieve sections.");
     return;
   }
   // Split before the buffer is used again.
@@ -92,6 +97,31 @@ void LoadStore(SectionMap& sections, StoreLock& lock, ProfileSource& source,
     }
     sections.emplace(sectionName, std::move(keys));  // the first of equal names stays
   }
+}
+
+}  // namespace
+
+void LoadStore(SectionMap& sections, StoreLock& lock, ProfileSource& source,
+               const WString& iniPath) {
+  StoreLockGuard guard(lock);
+  std::vector<WString> failures;
+  // The service answers each call from the file as it stands at that call,
+  // so a save between two calls mixes two versions, or an empty or missing
+  // file, into one store. A read is kept once the file's state is the same
+  // after it as before; a read that overlapped a change is done again.
+  for (int attempt = 1;; ++attempt) {
+    const FileState before = source.GetFileState(iniPath);
+    ReadStore(sections, source, iniPath, failures);
+    if (source.GetFileState(iniPath) == before) break;
+    if (attempt == kLoadAttempts) {
+      failures.push_back(u"LoadRegistry(): The file changed during each of " +
+                         Utf16Decimal(kLoadAttempts) + u" reads; keeping the last.");
+      break;
+    }
+  }
+  // Only the kept read's failures are logged: one that a save caused and a
+  // later read did not meet is no failure of the file.
+  for (const WString& failure : failures) Logger::GetInstance()->Write(failure);
 }
 
 }  // namespace stavora

@@ -16,8 +16,12 @@ namespace stavora {
 // A section without keys is stored with an empty KeyMap, a key without a value
 // with an empty value. A list or value that fills the buffer is asked for
 // again with a buffer twice as large, so nothing arrives cut short. When the
-// first of two names equal after upper-casing is kept. Memory running out
-// throws after the lock is left; the store keeps the sections committed so far.
+// first of two names equal after upper-casing is kept.
+// The file's state is taken before and after each read; a read that the file
+// changed under is done again, up to four reads in all, and only the kept
+// read's failures are logged (with one more line if the file never settled).
+// Memory running out throws after the lock is left; the store keeps the
+// sections committed so far, and nothing is logged.
 void LoadStore(SectionMap& sections, StoreLock& lock, ProfileSource& source,
                const WString& iniPath);
 

@@ -8,6 +8,20 @@
 
 namespace stavora {
 
+// What a file looked like at one moment: whether it existed, its size and its
+// last write time. Two states of one file differ when it was written,
+// replaced, created or deleted between them.
+struct FileState {
+  bool exists = false;
+  std::uint64_t size = 0;
+  std::uint64_t lastWrite = 0;
+
+  bool operator==(const FileState& other) const {
+    return exists == other.exists && size == other.size && lastWrite == other.lastWrite;
+  }
+  bool operator!=(const FileState& other) const { return !(*this == other); }
+};
+
 class ProfileSource {
  public:
   // Fills `buffer` (room for `size` code units) from the INI file at `path`,
@@ -24,6 +38,9 @@ class ProfileSource {
 
   // The file's size in bytes, or -1 when it cannot be opened or measured.
   virtual std::int64_t GetFileSize(const WString& path) = 0;
+
+  // The file's state now; a file that cannot be examined counts as missing.
+  virtual FileState GetFileState(const WString& path) = 0;
 
  protected:
   ~ProfileSource() = default;

@@ -7,23 +7,18 @@
 #include <atomic>
 
 #include "store/NameRule.h"
+#include "store/ProfileSource.h"
 #include "store/StavoraLoader.h"
 
 namespace stavora {
 
-// What a file looked like at one moment: whether it existed, and its size and
-// last write time. Two stamps of one file differ when it was written,
-// replaced, created or deleted between them.
+// The watched file's path and its state at one moment.
 struct FileStamp {
   WString path;  // empty: nothing to compare
-  bool exists = false;
-  ULONGLONG size = 0;
-  ULONGLONG lastWrite = 0;
+  FileState state;
 
   static FileStamp Of(const WString& path);
-  bool SameFileState(const FileStamp& other) const {
-    return exists == other.exists && size == other.size && lastWrite == other.lastWrite;
-  }
+  bool SameFileState(const FileStamp& other) const { return state == other.state; }
 };
 
 class DirectoryWatcher {
@@ -70,6 +65,9 @@ class DirectoryWatcher {
   void StartFileNotificationThread();
   static DWORD WINAPI ThreadMain(LPVOID parameter);
   void SetUpDirectoryWatcher();
+  bool OpenDirectory();
+  void CloseDirectory();
+  bool DirectoryStillThere() const;
   void WatchDirectory();
   bool IssueChangeRead();
   void FinishPendingRead();

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "logging/Logger.h"
+#include "platform/FileState.h"
 #include "watcher/ProcessChanges.h"
 #include "watcher/WatchedDirectory.h"
 
@@ -34,6 +35,15 @@ constexpr char16_t kDirectoryFailed[] =
     u"SetUpDirectoryWatcher(): Failed to get directory handle.";
 constexpr char16_t kReadFailed[] =
     u"WatchDirectory(): Failed to issue a change read.";
+constexpr char16_t kDirectoryLost[] =
+    u"WatchDirectory(): The directory is gone; opening it again every second.";
+constexpr char16_t kDirectoryBack[] =
+    u"WatchDirectory(): The directory is back; watching it again.";
+
+// Sharing that lets other programs do anything in the directory while it is
+// watched: rename a saved file over the INI file (which opens the directory
+// for writing), create and delete files, and delete the directory itself.
+constexpr DWORD kDirectoryShareMode = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr char16_t kReloadThrew[] =
     u"ProcessChanges(): The reload ended with an exception.";
 constexpr char16_t kNoTarget[] = u"Start(): No object to reload.";
@@ -56,14 +66,7 @@ VOID CALLBACK WakeUp(ULONG_PTR) {}
 FileStamp FileStamp::Of(const WString& path) {
   FileStamp stamp;
   stamp.path = path;
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (GetFileAttributesExW(reinterpret_cast<LPCWSTR>(path.c_str()), GetFileExInfoStandard,
-                           &data)) {
-    stamp.exists = true;
-    stamp.size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    stamp.lastWrite = (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                      data.ftLastWriteTime.dwLowDateTime;
-  }
+  stamp.state = ReadFileState(path);
   return stamp;
 }
 
@@ -127,17 +130,61 @@ DWORD WINAPI DirectoryWatcher::ThreadMain(LPVOID parameter) {
 }
 
 void DirectoryWatcher::SetUpDirectoryWatcher() {
+  if (!OpenDirectory()) LogOnWatcherThread(kDirectoryFailed);
+  WatchDirectory();
+}
+
+bool DirectoryWatcher::OpenDirectory() {
   const WString directory = DirectoryToOpen(m_directory);
   m_directoryHandle = CreateFileW(reinterpret_cast<LPCWSTR>(directory.c_str()),
-                                  FILE_LIST_DIRECTORY, FILE_SHARE_READ, nullptr,
+                                  FILE_LIST_DIRECTORY, kDirectoryShareMode, nullptr,
                                   OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
                                   nullptr);
-  if (m_directoryHandle == INVALID_HANDLE_VALUE) {
-    LogOnWatcherThread(kDirectoryFailed);
-    return;
+  return m_directoryHandle != INVALID_HANDLE_VALUE;
+}
+
+// Closes the directory handle; on Windows a deleted directory is removed
+// only once every handle to it is closed, so a lost one must not be held.
+void DirectoryWatcher::CloseDirectory() {
+  if (m_directoryHandle != nullptr && m_directoryHandle != INVALID_HANDLE_VALUE) {
+    CloseHandle(m_directoryHandle);
   }
-  WatchDirectory();
+  m_directoryHandle = INVALID_HANDLE_VALUE;
+}
+
+namespace {
+
+// Which directory a handle is open on: the volume and the index on it.
+bool IdentityOf(HANDLE handle, ULONGLONG* identity, DWORD* volume) {
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!GetFileInformationByHandle(handle, &information)) return false;
+  *identity = (static_cast<ULONGLONG>(information.nFileIndexHigh) << 32) |
+              information.nFileIndexLow;
+  *volume = information.dwVolumeSerialNumber;
+  return true;
+}
+
+}  // namespace
+
+// Whether the directory at the watched path is still the one the handle is
+// open on. A directory deleted while open refuses new opens until its last
+// handle goes (or, under Wine, stays until then), and one renamed away, or
+// deleted and made again, is another directory at the path: in each case
+// only a new open watches what the path names now.
+bool DirectoryWatcher::DirectoryStillThere() const {
+  const WString directory = DirectoryToOpen(m_directory);
+  const HANDLE probe = CreateFileW(reinterpret_cast<LPCWSTR>(directory.c_str()), 0,
+                                   kDirectoryShareMode, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) return false;
+  ULONGLONG watched = 0, atPath = 0;
+  DWORD watchedVolume = 0, pathVolume = 0;
+  const bool same = IdentityOf(m_directoryHandle, &watched, &watchedVolume) &&
+                    IdentityOf(probe, &atPath, &pathVolume) && watched == atPath &&
+                    watchedVolume == pathVolume;
+  CloseHandle(probe);
+  return same;
 }
 
 // One pass per read: issue it, then sleep alertably until its completion has
@@ -145,10 +192,23 @@ void DirectoryWatcher::SetUpDirectoryWatcher() {
 // tried again after one sleep, never in a tight loop. Reading is blind while
 // reads fail, so the object is reloaded once when they start failing (logged
 // once) and once when a read goes out again.
+//
+// A directory that is gone (deleted, or never there) is opened again once a
+// second until it is back; the loss and the return are logged once each, and
+// the object is reloaded once the first read on the new handle is pending.
 void DirectoryWatcher::WatchDirectory() {
   m_waiting = false;  // nothing is pending until the first read goes out
   bool readsFailing = false;
   bool firstRead = true;
+  bool lost = m_directoryHandle == INVALID_HANDLE_VALUE;  // logged by the caller
+  bool regained = false;
+  // Once per loss: a line, and a reload, since the file went with it.
+  auto noteLoss = [&] {
+    if (lost) return;
+    lost = true;
+    LogOnWatcherThread(kDirectoryLost);
+    Reload();
+  };
   while (!m_stop) {
     if (m_backOff) {
       // The last read ended with an error: wait one slice before the next,
@@ -157,25 +217,49 @@ void DirectoryWatcher::WatchDirectory() {
       SleepEx(kSleepMilliseconds, TRUE);
       if (m_stop) break;
     }
-    if (IssueChangeRead()) {
+    if (m_directoryHandle == INVALID_HANDLE_VALUE) {
+      if (!OpenDirectory()) {
+        noteLoss();
+      } else if (lost) {
+        lost = false;
+        regained = true;
+        LogOnWatcherThread(kDirectoryBack);
+      }
+    }
+    if (m_directoryHandle == INVALID_HANDLE_VALUE) {
+      m_waiting = false;  // still gone: the sleep below is the wait
+    } else if (IssueChangeRead()) {
       m_waiting = true;
       if (firstRead) ReloadIfChangedSinceLoad();
-      if (readsFailing) {
+      firstRead = false;
+      if (readsFailing || regained) {
         readsFailing = false;
+        regained = false;
         Reload();
       }
     } else {
       m_waiting = false;
-      if (!readsFailing) {
+      // The handle may belong to a directory that has been deleted: only a
+      // new open can tell, and a failed one means the directory is gone.
+      CloseDirectory();
+      if (!OpenDirectory()) {
+        noteLoss();
+      } else if (!readsFailing) {
         readsFailing = true;
         LogOnWatcherThread(kReadFailed);
         Reload();
       }
     }
-    firstRead = false;
     do {
       if (m_stop) break;
       SleepEx(kSleepMilliseconds, TRUE);
+      // A platform may leave the read on a deleted directory pending for
+      // good; the check once a second notices the loss all the same.
+      if (m_waiting && !m_stop && !DirectoryStillThere()) {
+        FinishPendingRead();
+        CloseDirectory();
+        break;
+      }
     } while (m_waiting);
   }
   FinishPendingRead();

@@ -31,6 +31,9 @@ class CountingSource final : public stavora::ProfileSource {
     return m_real.GetString(section, key, buffer, size, path);
   }
   std::int64_t GetFileSize(const WString& path) override { return m_real.GetFileSize(path); }
+  stavora::FileState GetFileState(const WString& path) override {
+    return m_real.GetFileState(path);
+  }
 
   long calls = 0;
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <algorithm>
 #include <functional>
 #include <regex>
@@ -296,6 +298,42 @@ TEST_F(LoggerWin32, GetFileSizeOfRealFiles) {
   EXPECT_EQ(GetFileSize(W(m_tmp)), -1) << "a directory cannot be opened as a file";
   EXPECT_EQ(GetFileSize(W(m_tmp + L"\\no\\such\\dir\\file")), -1);
   EXPECT_EQ(GetFileSize(u""), -1);
+
+}
+
+// Measuring the file must never make another program's save fail: a save
+// that renames a new file over it opens it for deletion, which a measuring
+// handle that does not share deletion refuses.
+TEST_F(LoggerWin32, SavesByRenameSucceedWhileTheFileIsMeasured) {
+  const std::wstring file = m_tmp + L"\\measured.ini";
+  const std::wstring saved = m_tmp + L"\\measured.tmp";
+  WriteBytes(file, "[a]\r\n");
+  struct Measuring {
+    std::wstring path;
+    std::atomic<bool> stop{false};
+    std::atomic<int> measured{0};
+  } measuring;
+  measuring.path = file;
+  auto measure = [](LPVOID parameter) -> DWORD {
+    auto* state = static_cast<Measuring*>(parameter);
+    while (!state->stop) {
+      if (GetFileSize(W(state->path)) >= 0) ++state->measured;
+    }
+    return 0;
+  };
+  HANDLE thread = CreateThread(nullptr, 0, measure, &measuring, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  int failedSaves = 0;
+  for (int save = 0; save < 200; ++save) {
+    WriteBytes(saved, "[a]\r\nk=" + std::to_string(save) + "\r\n");
+    if (!MoveFileExW(saved.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) ++failedSaves;
+  }
+  measuring.stop = true;
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  EXPECT_EQ(failedSaves, 0) << "of 200 saves";
+  EXPECT_GT(measuring.measured, 0) << "the file was never measured meanwhile";
+  EXPECT_EQ(ReadBytes(file), "[a]\r\nk=199\r\n");
 }
 
 }  // namespace

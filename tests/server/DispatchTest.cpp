@@ -145,6 +145,50 @@ TEST_F(DispatchTest, BadCallsGetTheTypeInformationsErrors) {
   VariantClear(&params[1]);
 }
 
+// Arrays a late-bound caller left out must be refused, not followed: the type
+// information would read or write through them and fault in the host.
+TEST_F(DispatchTest, MissingArraysAreRefusedBeforeTheTypeInformation) {
+  LPOLESTR names[] = {const_cast<LPOLESTR>(L"GetKey"), nullptr};
+  DISPID ids[2] = {12345, 12345};
+  EXPECT_EQ(E_POINTER, m_object->GetIDsOfNames(IID_NULL, names, 1, 0, nullptr));
+  EXPECT_EQ(E_POINTER, m_object->GetIDsOfNames(IID_NULL, nullptr, 1, 0, nullptr))
+      << "the out array is tested first";
+  EXPECT_EQ(E_INVALIDARG, m_object->GetIDsOfNames(IID_NULL, nullptr, 1, 0, ids));
+  EXPECT_EQ(E_INVALIDARG, m_object->GetIDsOfNames(IID_NULL, names, 0, 0, ids));
+  EXPECT_EQ(E_INVALIDARG, m_object->GetIDsOfNames(IID_NULL, names, 2, 0, ids)) << "a null name";
+  EXPECT_EQ(12345, ids[0]);
+
+  VARIANT result;
+  VariantInit(&result);
+  EXPECT_EQ(E_INVALIDARG,
+            m_object->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, nullptr, &result, nullptr, nullptr));
+  DISPPARAMS noArguments = {nullptr, nullptr, 2, 0};
+  EXPECT_EQ(E_INVALIDARG, m_object->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &noArguments, &result,
+                                           nullptr, nullptr));
+  VARIANT args[2];  // last argument first: GetKey("Database", "Port")
+  args[0].vt = VT_BSTR;
+  args[0].bstrVal = SysAllocString(L"Port");
+  args[1].vt = VT_BSTR;
+  args[1].bstrVal = SysAllocString(L"Database");
+  DISPPARAMS noNames = {args, nullptr, 2, 1};
+  EXPECT_EQ(E_INVALIDARG, m_object->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &noNames, &result,
+                                           nullptr, nullptr));
+  DISPID named[3] = {0, 1, 2};
+  DISPPARAMS moreNamesThanArguments = {args, named, 2, 3};
+  EXPECT_EQ(E_INVALIDARG, m_object->Invoke(3, IID_NULL, 0, DISPATCH_METHOD,
+                                           &moreNamesThanArguments, &result, nullptr, nullptr));
+  EXPECT_EQ(VT_EMPTY, result.vt);
+
+  // The same object still answers a well-formed call.
+  DISPPARAMS wellFormed = {args, nullptr, 2, 0};
+  EXPECT_EQ(S_OK, m_object->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &wellFormed, &result, nullptr,
+                                   nullptr));
+  ASSERT_EQ(VT_BSTR, result.vt);
+  EXPECT_STREQ(L"5432", result.bstrVal);
+  VariantClear(&result);
+  for (VARIANT& arg : args) VariantClear(&arg);
+}
+
 TEST_F(DispatchTest, TypeInfoRules) {
   UINT count = 7;
   EXPECT_EQ(S_OK, m_object->GetTypeInfoCount(&count));

@@ -368,6 +368,44 @@ TEST_F(LoaderTest, ExceptionLeavesTheLockAndKeepsCommittedSections) {
   EXPECT_EQ(std::vector<std::string>{}, LogMessages());
 }
 
+// A save between the service's calls: the first read met the file half
+// written (an empty section list, then an empty value), the file's state
+// moved during it, and only the second, settled read is kept and logged.
+TEST_F(LoaderTest, ReadThatTheFileChangedUnderIsDoneAgainAndOnlyTheKeptReadLogs) {
+  store[u"OLD"][u"KEY"] = u"stale";
+  source.StatesOfFile({1, 2, 2, 2});
+  source.AnswerList({u"A"});
+  source.AnswerList({u"K"});
+  source.AnswerNothing();  // the value read while the file was empty
+  source.AnswerList({u"A"});
+  source.AnswerList({u"K"});
+  source.Answer(u"v2");
+  Load();
+
+  EXPECT_EQ((SectionMap{{u"A", {{u"K", u"v2"}}}}), store);
+  EXPECT_EQ(0u, source.Unanswered());
+  EXPECT_EQ(4, source.fileStateCalls);
+  EXPECT_EQ(std::vector<std::string>{}, LogMessages());
+  EXPECT_EQ(1, lock.enters) << "both reads under one hold of the lock";
+  EXPECT_EQ(1, lock.leaves);
+}
+
+TEST_F(LoaderTest, FileThatNeverSettlesKeepsTheFourthReadAndSaysSo) {
+  source.StatesOfFile({1, 2, 3, 4, 5, 6, 7, 8});
+  for (const char16_t* value : {u"1", u"2", u"3", u"4"}) {
+    source.AnswerList({u"A"});
+    source.AnswerList({u"K"});
+    source.Answer(value);
+  }
+  Load();
+
+  EXPECT_EQ((SectionMap{{u"A", {{u"K", u"4"}}}}), store);
+  EXPECT_EQ(0u, source.Unanswered()) << "exactly four reads";
+  EXPECT_EQ(std::vector<std::string>{
+                "LoadRegistry(): The file changed during each of 4 reads; keeping the last."},
+            LogMessages());
+}
+
 TEST_F(LoaderTest, ReloadReplacesThePreviousContents) {
   source.AnswerList({u"Old", u"Kept"});
   source.AnswerList({u"x"});

@@ -47,6 +47,7 @@ class CountingSource final : public ProfileSource {
   std::int64_t GetFileSize(const WString& path) override {
     return reportedSize >= 0 ? reportedSize : m_real.GetFileSize(path);
   }
+  FileState GetFileState(const WString& path) override { return m_real.GetFileState(path); }
 
   std::int64_t reportedSize = -1;  // below 0: ask the real file
   std::vector<std::uint32_t> sizes;

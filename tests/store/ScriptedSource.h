@@ -108,10 +108,32 @@ class ScriptedSource final : public ProfileSource {
     return m_fileSize;
   }
 
+  // The file's state is the same at every look unless states are scripted:
+  // each look then takes the next one, the last one staying.
+  void StatesOfFile(std::initializer_list<std::uint64_t> lastWrites) {
+    for (std::uint64_t lastWrite : lastWrites) {
+      FileState state;
+      state.exists = true;
+      state.lastWrite = lastWrite;
+      m_states.push_back(state);
+    }
+  }
+
+  FileState GetFileState(const WString&) override {
+    ++fileStateCalls;
+    if (m_states.size() > 1) {
+      const FileState state = m_states.front();
+      m_states.pop_front();
+      return state;
+    }
+    return m_states.empty() ? FileState() : m_states.front();
+  }
+
   std::size_t Unanswered() const { return m_script.size(); }
 
   std::vector<ProfileCall> calls;
   int fileSizeCalls = 0;
+  int fileStateCalls = 0;
   WString fileSizePath;
   bool fileSizeLockHeld = false;
 
@@ -150,6 +172,7 @@ class ScriptedSource final : public ProfileSource {
   const RecordingLock& m_lock;
   std::int64_t m_fileSize = 4096;
   std::deque<Step> m_script;
+  std::deque<FileState> m_states;
 };
 
 }  // namespace testing_support

@@ -251,7 +251,7 @@ TEST_F(DirectoryWatcherTest, ChangesThatNameTheIniFileReload) {
 // and the watcher's first pending read is caught by comparing stamps.
 TEST_F(DirectoryWatcherTest, SaveBeforeTheFirstReadReloadsOnce) {
   const FileStamp loaded = FileStamp::Of(Path(u"stavora.ini"));
-  ASSERT_TRUE(loaded.exists);
+  ASSERT_TRUE(loaded.state.exists);
   ASSERT_TRUE(AppendText(Path(u"stavora.ini"), "C=2\r\n"));  // saved after the load
 
   CountingLoader loader;
@@ -390,6 +390,52 @@ TEST_F(DirectoryWatcherTest, ReadThatCannotBeIssuedIsLoggedOnceAndReloads) {
   }
   EXPECT_EQ(1, loader.Loads());
   EXPECT_EQ(1, LoggedSince(logBefore, "WatchDirectory(): Failed to issue a change read."));
+}
+
+// The watched directory may be renamed away and deleted while it is watched,
+// and made again later: the watcher must stand in the way of neither, and
+// must watch the new directory once it is there.
+TEST_F(DirectoryWatcherTest, ReplacedDirectoryIsWatchedAgainOnceItIsBack) {
+  const std::string logBefore = ReadLogBytes();
+  const WString moved = m_directory + u"-gone";
+  CountingLoader loader;
+  DirectoryWatcher watcher;
+  StartWatching(watcher, loader);
+  int loads = PrimeWatcher(loader);
+
+  ASSERT_TRUE(MoveFileW(W(m_directory), W(moved)))
+      << "the watched directory could not be renamed: error " << GetLastError();
+  ASSERT_TRUE(DeleteFileW(W(moved + u"\\stavora.ini")));
+  EXPECT_TRUE(RemoveDirectoryW(W(moved)))
+      << "the watched directory could not be deleted: error " << GetLastError();
+  EXPECT_TRUE(WaitForLoads(loader, loads + 1)) << "the loss was not seen";
+  Sleep(2500);  // the path stays empty across two attempts to open it
+  loads = SettledLoads(loader);
+
+  ASSERT_TRUE(CreateDirectoryW(W(m_directory), nullptr))
+      << "the directory could not be made again: error " << GetLastError();
+  ASSERT_TRUE(CreateWithText(Path(u"stavora.ini"), "[A]\r\nB=2\r\n"));
+  EXPECT_TRUE(WaitForLoads(loader, loads + 1)) << "no reload once the directory was back";
+  ExpectReloadOnIniWrite(loader, SettledLoads(loader));
+
+  EXPECT_EQ(1, LoggedSince(logBefore,
+                           "WatchDirectory(): The directory is gone; opening it again every "
+                           "second."));
+  EXPECT_EQ(1, LoggedSince(logBefore, "WatchDirectory(): The directory is back; watching it again."));
+  RemoveTree(moved);
+}
+
+// A directory missing when watching starts is watched from when it appears.
+TEST_F(DirectoryWatcherTest, DirectoryCreatedAfterTheStartIsWatched) {
+  CountingLoader loader;
+  DirectoryWatcher watcher;
+  watcher.Start(kIniName, Path(u"later"), &loader, &StavoraLoader::LoadRegistry);
+  EXPECT_EQ(0, SettledLoads(loader));
+  ASSERT_TRUE(CreateDirectoryW(W(Path(u"later")), nullptr));
+  EXPECT_TRUE(WaitForLoads(loader, 1)) << "no reload once the directory appeared";
+  const int loads = SettledLoads(loader);
+  ASSERT_TRUE(CreateWithText(Path(u"later\\stavora.ini"), "[A]\r\n"));
+  EXPECT_TRUE(WaitForLoads(loader, loads + 1)) << "the new directory is not watched";
 }
 
 TEST_F(DirectoryWatcherTest, StartWithoutTargetIsLoggedAndStartsNothing) {
