@@ -1,0 +1,384 @@
+// The built Stavora.dll under load: four apartments look values up while a
+// writer saves the INI file a few hundred times, in place and by rename; then
+// objects are created and released, and the DLL loaded and unloaded, many
+// times. Prints a report; fails on a hang, a leak or a final file not served
+// (a crash fails the run by itself).
+#include <windows.h>
+
+#include <ole2.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "resources/Stavora.h"
+
+namespace {
+
+constexpr int kSections = 10;
+constexpr int kKeys = 5;
+constexpr int kApartments = 4;
+constexpr int kSaves = 300;
+constexpr int kFinalVersion = 99999;
+constexpr DWORD kHangLimitMs = 45000;
+constexpr DWORD kFinalWaitMs = 15000;
+
+const wchar_t kSettingsKey[] = L"SOFTWARE\\Kestrane L.P.\\Vendara\\Settings";
+const wchar_t kPathValue[] = L"StavoraPath";
+
+std::wstring Directory() {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  return std::wstring(temp) + L"stavora-stress-" + std::to_wstring(GetCurrentProcessId());
+}
+
+// The value of one key in one version: every version holds every key.
+std::string ValueOf(int version, int section, int key) {
+  char text[40];
+  std::snprintf(text, sizeof text, "v%05d:S%02d:K%02d", version, section, key);
+  return text;
+}
+
+std::string IniText(int version) {
+  std::string text;
+  for (int s = 0; s < kSections; ++s) {
+    text += "[S" + std::to_string(s) + "]\r\n";
+    for (int k = 0; k < kKeys; ++k) {
+      text += "K" + std::to_string(k) + "=" + ValueOf(version, s, k) + "\r\n";
+    }
+  }
+  return text;
+}
+
+// One write of the whole text, as an editor saves: the file is emptied, then
+// written. Answers given while it stands empty find no key.
+bool WriteWhole(const std::wstring& path, const std::string& text) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+  return ok && written == text.size();
+}
+
+// Handles of this process, found by probing handle values; Wine reports no
+// process handle count.
+int CountHandles() {
+  int count = 0;
+  for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
+    DWORD flags = 0;
+    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+  }
+  return count;
+}
+
+int CountThreads() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  int count = 0;
+  THREADENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  }
+  CloseHandle(snapshot);
+  return count;
+}
+
+// Committed private memory of this process, in KiB.
+SIZE_T PrivateKiB() {
+  SIZE_T total = 0;
+  MEMORY_BASIC_INFORMATION region;
+  for (const char* at = nullptr;
+       VirtualQuery(at, &region, sizeof region) == sizeof region;
+       at = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+    if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+  }
+  return total / 1024;
+}
+
+// The DLL loaded from the test program's folder, with the two exports a
+// client of the class needs.
+struct LoadedDll {
+  HMODULE module = nullptr;
+  HRESULT(WINAPI* canUnloadNow)() = nullptr;
+  HRESULT(WINAPI* getClassObject)(REFCLSID, REFIID, void**) = nullptr;
+
+  bool Load() {
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dll(path, length);
+    dll = dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"Stavora.dll";
+    module = LoadLibraryW(dll.c_str());
+    if (module == nullptr) return false;
+    canUnloadNow = reinterpret_cast<decltype(canUnloadNow)>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    getClassObject = reinterpret_cast<decltype(getClassObject)>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    return canUnloadNow != nullptr && getClassObject != nullptr;
+  }
+
+  IStavoraLookup* Create() const {
+    IClassFactory* factory = nullptr;
+    if (getClassObject(CLSID_StavoraLookup, IID_IClassFactory,
+                       reinterpret_cast<void**>(&factory)) != S_OK) {
+      return nullptr;
+    }
+    IStavoraLookup* object = nullptr;
+    factory->CreateInstance(nullptr, IID_IStavoraLookup, reinterpret_cast<void**>(&object));
+    factory->Release();
+    return object;
+  }
+
+  // Unloads only when the DLL says it may, as the COM runtime would.
+  bool Unload() {
+    const bool may = canUnloadNow() == S_OK;
+    if (may) FreeLibrary(module);
+    module = nullptr;
+    return may;
+  }
+};
+
+// A value by early binding, or late binding through Invoke; "<missing>" for
+// S_FALSE, "<error>" for a failure.
+std::string LookUp(IStavoraLookup* object, int section, int key, bool lateBound) {
+  const std::wstring sectionName = L"s" + std::to_wstring(section);
+  const std::wstring keyName = L"k" + std::to_wstring(key);
+  BSTR sectionText = SysAllocString(sectionName.c_str());
+  BSTR keyText = SysAllocString(keyName.c_str());
+  std::string answer = "<error>";
+  HRESULT hr;
+  BSTR value = nullptr;
+  VARIANT result;
+  VariantInit(&result);
+  if (lateBound) {
+    VARIANT args[2];  // last argument first
+    args[0].vt = VT_BSTR;
+    args[0].bstrVal = keyText;
+    args[1].vt = VT_BSTR;
+    args[1].bstrVal = sectionText;
+    DISPPARAMS params = {args, nullptr, 2, 0};
+    hr = object->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
+    if (SUCCEEDED(hr) && result.vt == VT_BSTR) value = result.bstrVal;
+  } else {
+    hr = object->GetKey(sectionText, keyText, &value);
+  }
+  if (hr == S_FALSE) {
+    answer = "<missing>";
+  } else if (SUCCEEDED(hr) && value != nullptr) {
+    answer.clear();
+    for (const wchar_t* c = value; *c != 0; ++c) answer.push_back(static_cast<char>(*c));
+  }
+  if (lateBound) {
+    VariantClear(&result);
+  } else {
+    SysFreeString(value);
+  }
+  SysFreeString(sectionText);
+  SysFreeString(keyText);
+  return answer;
+}
+
+struct Shared {
+  LoadedDll* dll = nullptr;
+  std::atomic<int> newestVersion{0};  // the newest version whose save has begun
+  std::atomic<bool> writerDone{false};
+  std::atomic<long> answers{0};
+  std::atomic<long> strayAnswers{0};  // match no version of the file
+  std::atomic<long> emptyAnswers{0};    // of those, S_OK with ""
+  std::atomic<long> missingAnswers{0};  // of those, S_FALSE
+  std::atomic<int> apartmentsServingFinal{0};
+  std::atomic<int> apartmentsFailed{0};
+};
+
+// Whether `answer` is the value of (section, key) in some saved version.
+bool InSomeVersion(const std::string& answer, int section, int key, int newest) {
+  int version = -1;
+  if (std::sscanf(answer.c_str(), "v%5d:", &version) != 1) return false;
+  if (version != kFinalVersion && (version < 0 || version > newest)) return false;
+  return answer == ValueOf(version, section, key);
+}
+
+DWORD WINAPI Apartment(LPVOID parameter) {
+  auto* shared = static_cast<Shared*>(parameter);
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+    ++shared->apartmentsFailed;
+    return 1;
+  }
+  IStavoraLookup* object = shared->dll->Create();
+  if (object == nullptr) {
+    ++shared->apartmentsFailed;
+    CoUninitialize();
+    return 1;
+  }
+  unsigned call = GetCurrentThreadId();
+  while (!shared->writerDone) {
+    ++call;
+    const int section = static_cast<int>(call % kSections);
+    const int key = static_cast<int>((call / kSections) % kKeys);
+    const std::string answer = LookUp(object, section, key, call % 4 == 0);
+    ++shared->answers;
+    if (!InSomeVersion(answer, section, key, shared->newestVersion)) {
+      ++shared->strayAnswers;
+      if (answer.empty()) ++shared->emptyAnswers;
+      if (answer == "<missing>") ++shared->missingAnswers;
+    }
+  }
+  // Once the writer has saved the final version, every key must show it.
+  const ULONGLONG limit = GetTickCount64() + kFinalWaitMs;
+  bool servesFinal = false;
+  while (!servesFinal && GetTickCount64() < limit) {
+    servesFinal = true;
+    for (int s = 0; s < kSections && servesFinal; ++s) {
+      for (int k = 0; k < kKeys && servesFinal; ++k) {
+        servesFinal = LookUp(object, s, k, (s + k) % 2 == 0) == ValueOf(kFinalVersion, s, k);
+      }
+    }
+    if (!servesFinal) Sleep(20);
+  }
+  if (servesFinal) ++shared->apartmentsServingFinal;
+  object->Release();
+  CoUninitialize();
+  return 0;
+}
+
+class StressTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_directory = Directory();
+    CreateDirectoryW(m_directory.c_str(), nullptr);
+    m_iniPath = m_directory + L"\\Stress.ini";
+    ASSERT_TRUE(WriteWhole(m_iniPath, IniText(0)));
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0,
+                                             KEY_SET_VALUE, nullptr, &key, nullptr));
+    RegSetValueExW(key, kPathValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(m_iniPath.c_str()),
+                   static_cast<DWORD>((m_iniPath.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+  }
+
+  void TearDown() override {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_SET_VALUE, &key) ==
+        ERROR_SUCCESS) {
+      RegDeleteValueW(key, kPathValue);
+      RegCloseKey(key);
+    }
+    DeleteFileW(m_iniPath.c_str());
+    DeleteFileW((m_directory + L"\\Stress.tmp").c_str());
+    RemoveDirectoryW(m_directory.c_str());
+  }
+
+  // One save of `version`: in place, or a temporary file renamed over the
+  // INI file. A refused save is tried again; the refusals are counted.
+  void Save(int version, bool byRename) {
+    const std::string text = IniText(version);
+    const std::wstring temporary = m_directory + L"\\Stress.tmp";
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      const bool saved =
+          byRename ? WriteWhole(temporary, text) &&
+                         MoveFileExW(temporary.c_str(), m_iniPath.c_str(), MOVEFILE_REPLACE_EXISTING)
+                   : WriteWhole(m_iniPath, text);
+      if (saved) return;
+      ++m_refusedSaves;
+      Sleep(2);
+    }
+    ADD_FAILURE() << "save of version " << version << " refused 50 times, error "
+                  << GetLastError();
+  }
+
+  std::wstring m_directory;
+  std::wstring m_iniPath;
+  int m_refusedSaves = 0;
+};
+
+TEST_F(StressTest, LookupsDuringSavesThenCreateReleaseAndUnloadCycles) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  LoadedDll dll;
+  ASSERT_TRUE(dll.Load()) << "Stavora.dll could not be loaded, error " << GetLastError();
+
+  // --- Lookups while the file is saved.
+  Shared shared;
+  shared.dll = &dll;
+  HANDLE threads[kApartments];
+  for (HANDLE& thread : threads) {
+    thread = CreateThread(nullptr, 0, Apartment, &shared, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+  }
+  Sleep(300);  // let every apartment create its object first
+  const ULONGLONG started = GetTickCount64();
+  for (int version = 1; version <= kSaves; ++version) {
+    shared.newestVersion = version;  // from here on its values may be served
+    Save(version, version % 2 == 0);
+    Sleep(version % 7 * 5);  // 0 to 30 ms between saves
+  }
+  Save(kFinalVersion, true);
+  shared.writerDone = true;
+  const DWORD waited = WaitForMultipleObjects(kApartments, threads, TRUE, kHangLimitMs);
+  const ULONGLONG seconds = (GetTickCount64() - started) / 1000;
+  for (HANDLE thread : threads) CloseHandle(thread);
+  ASSERT_NE(waited, static_cast<DWORD>(WAIT_TIMEOUT)) << "an apartment hung";
+
+  std::printf("stress: %d saves (%d refused and retried) in about %llu s\n", kSaves + 1,
+              m_refusedSaves, static_cast<unsigned long long>(seconds));
+  std::printf("stress: %ld answers on %d apartments; %ld matched no version of the file:"
+              " %ld empty values, %ld missing keys\n",
+              shared.answers.load(), kApartments, shared.strayAnswers.load(),
+              shared.emptyAnswers.load(), shared.missingAnswers.load());
+  std::printf("stress: %d of %d objects served the final file\n",
+              shared.apartmentsServingFinal.load(), kApartments);
+  EXPECT_EQ(0, shared.apartmentsFailed.load()) << "an apartment could not create its object";
+  EXPECT_EQ(kApartments, shared.apartmentsServingFinal.load())
+      << "an object did not serve the final file";
+
+  // --- Create and release within one load.
+  IStavoraLookup* first = dll.Create();
+  ASSERT_NE(first, nullptr);
+  first->Release();
+  const int handlesBefore = CountHandles();
+  const int threadsBefore = CountThreads();
+  for (int cycle = 0; cycle < 200; ++cycle) {
+    IStavoraLookup* object = dll.Create();
+    ASSERT_NE(object, nullptr);
+    object->Release();
+  }
+  const int handlesAfter = CountHandles();
+  const int threadsAfter = CountThreads();
+  std::printf("stress: 200 create/release: handles %d -> %d, threads %d -> %d\n", handlesBefore,
+              handlesAfter, threadsBefore, threadsAfter);
+  EXPECT_EQ(handlesBefore, handlesAfter) << "create/release leaks handles";
+  EXPECT_EQ(threadsBefore, threadsAfter) << "create/release leaks threads";
+
+  // --- Load and unload, as the COM runtime does once the DLL may go.
+  ASSERT_TRUE(dll.Unload()) << "DllCanUnloadNow refused with no object alive";
+  auto cycle = [] {
+    LoadedDll once;
+    if (!once.Load()) return false;
+    IStavoraLookup* object = once.Create();
+    if (object == nullptr) return false;
+    object->Release();
+    return once.Unload();
+  };
+  ASSERT_TRUE(cycle());
+  const int loadHandlesBefore = CountHandles();
+  const int loadThreadsBefore = CountThreads();
+  const SIZE_T memoryBefore = PrivateKiB();
+  for (int i = 0; i < 50; ++i) ASSERT_TRUE(cycle()) << "load/unload cycle " << i;
+  const int loadHandlesAfter = CountHandles();
+  const int loadThreadsAfter = CountThreads();
+  const SIZE_T memoryAfter = PrivateKiB();
+  std::printf("stress: 50 load/unload: handles %d -> %d, threads %d -> %d, private memory %lu KiB"
+              " -> %lu KiB\n",
+              loadHandlesBefore, loadHandlesAfter, loadThreadsBefore, loadThreadsAfter,
+              static_cast<unsigned long>(memoryBefore), static_cast<unsigned long>(memoryAfter));
+  EXPECT_EQ(loadHandlesBefore, loadHandlesAfter) << "load/unload leaks handles";
+  EXPECT_EQ(loadThreadsBefore, loadThreadsAfter) << "load/unload leaks threads";
+  CoUninitialize();
+}
+
+}  // namespace
