@@ -70,8 +70,9 @@ void PrintTimedRow(const Row& row) {
   const std::string conditions = row.calls == 1
       ? stavora_bench::Format("%d sections of %d keys, 1 call", kSections, kKeys)
       : stavora_bench::Format("%d sections of %d keys, %d calls", kSections, kKeys, row.calls);
-  stavora_bench::PrintRow(row.what, conditions,
-                          stavora_bench::Format("%.2f us per call", row.seconds * 1e6 / row.calls));
+  const std::string result = row.calls == 1 ? stavora_bench::Format("%.2f ms", row.seconds * 1e3)
+                                            : stavora_bench::Format("%.2f us per call", row.seconds * 1e6 / row.calls);
+  stavora_bench::PrintRow(row.what, conditions, result);
 }
 
 }  // namespace
