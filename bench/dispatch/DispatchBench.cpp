@@ -1,8 +1,9 @@
 // The cost of one GetKey on a store of 1000 sections of 10 keys: early-bound
 // through IStavoraLookup, late-bound through IDispatch (GetIDsOfNames once,
 // then Invoke), next to one GetPrivateProfileStringW for the same key.
-// Prints a table; run by hand under Wine, next to Stavora.dll:
-//   scripts/wine-run win64 build/<dir>/dispatch_bench.exe
+// Prints rows of the benchmark table (--rows: rows only, for scripts/bench);
+// loads Stavora.dll from beside it, no registration needed:
+//   scripts/wine-run win64 build/<dir>/dispatch_bench.exe [--rows]
 #include <windows.h>
 
 #include <ole2.h>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <string>
 
+#include "bench/support/BenchTable.h"
 #include "resources/Stavora.h"
 
 namespace {
@@ -64,13 +66,19 @@ struct Row {
   double seconds;
 };
 
-void PrintRow(const Row& row) {
-  std::printf("| %-44s | %8d | %12.2f |\n", row.what, row.calls, row.seconds * 1e6 / row.calls);
+void PrintTimedRow(const Row& row) {
+  const std::string conditions = row.calls == 1
+      ? stavora_bench::Format("%d sections of %d keys, 1 call", kSections, kKeys)
+      : stavora_bench::Format("%d sections of %d keys, %d calls", kSections, kKeys, row.calls);
+  const std::string result = row.calls == 1 ? stavora_bench::Format("%.2f ms", row.seconds * 1e3)
+                                            : stavora_bench::Format("%.2f us per call", row.seconds * 1e6 / row.calls);
+  stavora_bench::PrintRow(row.what, conditions, result);
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const bool rowsOnly = stavora_bench::RowsOnly(argc, argv);
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   const std::wstring ini = WriteIni();
   SetIniPath(&ini);
@@ -105,7 +113,7 @@ int main() {
     lookup->GetKey(section, key, &value);
     SysFreeString(value);
   }
-  const Row early{"GetKey, early-bound", kCalls, Seconds() - start};
+  const Row early{"GetKey, early-bound (IStavoraLookup)", kCalls, Seconds() - start};
 
   // Late-bound: GetIDsOfNames once, then Invoke.
   LPOLESTR names[] = {const_cast<LPOLESTR>(L"GetKey")};
@@ -134,7 +142,7 @@ int main() {
     lookup->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
     VariantClear(&result);
   }
-  const Row late{"GetKey, late-bound (Invoke)", kCalls, Seconds() - start};
+  const Row late{"GetKey, late-bound (IDispatch::Invoke)", kCalls, Seconds() - start};
 
   // The profile service, for the same key.
   const int kProfileCalls = 200;
@@ -143,14 +151,14 @@ int main() {
   for (int i = 0; i < kProfileCalls; ++i) {
     GetPrivateProfileStringW(L"Section900", L"Key7", L"", buffer, 256, ini.c_str());
   }
-  const Row profile{"GetPrivateProfileStringW, same key", kProfileCalls, Seconds() - start};
+  const Row profile{"one GetPrivateProfileStringW call, same key", kProfileCalls, Seconds() - start};
 
-  std::printf("Store: %d sections of %d keys; object created (first load) in %.1f ms\n\n", kSections,
-              kKeys, creation * 1e3);
-  std::printf("| %-44s | %8s | %12s |\n", "operation", "calls", "us per call");
-  std::printf("|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(10, '-').c_str(),
-              std::string(14, '-').c_str());
-  for (const Row& row : {early, firstName, cachedName, typeInfoName, late, profile}) PrintRow(row);
+  if (!rowsOnly) {
+    std::printf("Store: %d sections of %d keys; object created (first load) in %.1f ms\n\n", kSections,
+                kKeys, creation * 1e3);
+    stavora_bench::PrintHeader();
+  }
+  for (const Row& row : {early, late, profile, firstName, cachedName, typeInfoName}) PrintTimedRow(row);
 
   SysFreeString(section);
   SysFreeString(key);
