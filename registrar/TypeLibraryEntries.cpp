@@ -107,10 +107,10 @@ std::int32_t WriteInterfaceEntries(IRegistry& registry, RegKey classesRoot, cons
       return error;
     }
     if (std::int32_t error = SetString(registry, key.Get(), nullptr, entry.name)) return error;
-    if (std::int32_t error = CreateWithDefault(registry, key.Get(), u"ProxyStubClsid", kAutomationProxyStub)) {
+    if (std::int32_t error = CreateWithDefault(registry, key.Get(), u"ProxyStubClsid", entry.proxyStub)) {
       return error;
     }
-    if (std::int32_t error = CreateWithDefault(registry, key.Get(), u"ProxyStubClsid32", kAutomationProxyStub)) {
+    if (std::int32_t error = CreateWithDefault(registry, key.Get(), u"ProxyStubClsid32", entry.proxyStub)) {
       return error;
     }
     OpenKey typeLib(registry);

@@ -11,12 +11,15 @@
 
 namespace stavora {
 
-// The marshaler of dual and automation interfaces, named by their Interface keys.
+// The marshalers named by the Interface keys: the one of dual and
+// automation interfaces, and the one of pure dispatch interfaces.
 constexpr char16_t kAutomationProxyStub[] = u"{00020424-0000-0000-C000-000000000046}";
+constexpr char16_t kDispatchProxyStub[] = u"{00020420-0000-0000-C000-000000000046}";
 
 struct TypeLibraryInterface {
   WString iid;   // "{...}"
   WString name;  // as the type library names it
+  WString proxyStub = kAutomationProxyStub;
 };
 
 // What the entries are made of; read from a loaded type library on Windows,

@@ -255,9 +255,14 @@ HRESULT ReadTypeLibraryFacts(ITypeLib* library, TypeLibraryFacts* facts) {
     ScopedBstr typeName;
     hr = library->GetDocumentation(static_cast<INT>(index), typeName.Receive(), nullptr, nullptr, nullptr);
     if (FAILED(hr)) return hr;
+    // A dual interface goes through the automation marshaler, a pure
+    // dispatch interface through the dispatch one.
+    const bool dispatchOnly =
+        typeAttr.typekind == TKIND_DISPATCH && (typeAttr.wTypeFlags & TYPEFLAG_FDUAL) == 0;
     facts->interfaces.push_back(TypeLibraryInterface{
         Portable(GuidText(typeAttr.guid)),
-        typeName ? Portable(std::wstring(typeName.Get(), typeName.Length())) : WString()});
+        typeName ? Portable(std::wstring(typeName.Get(), typeName.Length())) : WString(),
+        dispatchOnly ? kDispatchProxyStub : kAutomationProxyStub});
   }
   return S_OK;
 }
