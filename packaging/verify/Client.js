@@ -52,7 +52,7 @@ try {
 
     var fresh = iniPath + ".new";
     writeText(fresh, "[Database]\r\nServer=db03.example\r\n");
-    var moved = shell.Run("%ComSpec% /c move /y \"" + fresh + "\" \"" + iniPath + "\"", 0, true);
+    var moved = shell.Run("cmd.exe /c move /y \"" + fresh + "\" \"" + iniPath + "\"", 0, true);
     check("a save that renames a new file over the INI file (exit code of move)", 0, moved);
     check("the renamed-over file seen by the live object", "db03.example",
           waitFor(lookup, "Database", "Server", "db03.example"));

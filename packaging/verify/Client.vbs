@@ -91,7 +91,7 @@ Sub RunChecks()
 
   fresh = iniPath & ".new"
   WriteText fresh, "[Database]" & vbCrLf & "Server=db03.example" & vbCrLf
-  moved = shell.Run("%ComSpec% /c move /y """ & fresh & """ """ & iniPath & """", 0, True)
+  moved = shell.Run("cmd.exe /c move /y """ & fresh & """ """ & iniPath & """", 0, True)
   Check "a save that renames a new file over the INI file (exit code of move)", 0, moved
   Check "the renamed-over file seen by the live object", "db03.example", _
         WaitFor(lookup, "Database", "Server", "db03.example")

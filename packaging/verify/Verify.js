@@ -12,7 +12,9 @@ var VENDOR = "HKLM\\SOFTWARE\\Kestrane L.P.";
 var shell = new ActiveXObject("WScript.Shell");
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 var base = fso.GetAbsolutePathName(WScript.Arguments(0));
-var windir = shell.ExpandEnvironmentStrings("%SystemRoot%");
+// (ExpandEnvironmentStrings is not asked: under Wine its result ends in a NUL.)
+var windir = fso.GetSpecialFolder(0).Path;
+var comspec = fso.GetSpecialFolder(1).Path + "\\cmd.exe";
 var passed = 0, failed = 0, skipped = [];
 
 function pass(what) { passed++; WScript.Echo("PASS: " + what); }
@@ -27,7 +29,7 @@ function run(commandLine) {
 // The 64-bit system folder as this host sees it (a 32-bit host on 64-bit
 // Windows reaches it through Sysnative).
 var is64BitWindows = fso.FolderExists(windir + "\\SysWOW64");
-var hostIs32On64 = shell.ExpandEnvironmentStrings("%PROCESSOR_ARCHITEW6432%") !== "%PROCESSOR_ARCHITEW6432%";
+var hostIs32On64 = shell.Environment("PROCESS")("PROCESSOR_ARCHITEW6432") !== "";
 var nativeDir = windir + (hostIs32On64 ? "\\Sysnative" : "\\System32");
 var reg = quote(nativeDir + "\\reg.exe");
 
@@ -44,13 +46,10 @@ function canRun(kind) { return run(quote(kind.dir + "\\cmd.exe") + " /c exit 7")
 
 // Administrator: a key can be made (and is removed again) under HKLM.
 function isAdministrator() {
-  try {
-    shell.RegWrite("HKLM\\SOFTWARE\\StavoraVerifyProbe\\", "");
-    shell.RegDelete("HKLM\\SOFTWARE\\StavoraVerifyProbe\\");
-    return true;
-  } catch (e) {
-    return false;
-  }
+  var probe = quote("HKLM\\SOFTWARE\\StavoraVerifyProbe");
+  if (run(reg + " add " + probe + " /f") !== 0) return false;
+  run(reg + " delete " + probe + " /f");
+  return true;
 }
 
 // Whether `key` (with value `value`, when given) exists in `view`.
@@ -60,7 +59,8 @@ function regExists(key, value, view) {
 
 // The text of a string value in `view`, read through reg.exe's output.
 function regRead(key, value, view, scratch) {
-  run("%ComSpec% /c " + reg + " query " + quote(key) + " /v " + value + " " + view + " > " + quote(scratch));
+  // Unquoted first word: cmd /c strips the outer quotes of a quoted one.
+  run(quote(comspec) + " /c " + nativeDir + "\\reg.exe query " + quote(key) + " /v " + value + " " + view + " > " + quote(scratch));
   var text = fso.OpenTextFile(scratch, 1).ReadAll();
   fso.DeleteFile(scratch);
   var at = text.indexOf("REG_SZ");
