@@ -181,10 +181,12 @@ class OtherBitnessTest : public ::testing::Test {
   }
   void TearDown() override {
     RemoveEverything();
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-      RegDeleteValueW(key, kPathValue);
-      RegCloseKey(key);
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+      HKEY key = nullptr;
+      if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_SET_VALUE | view, &key) == ERROR_SUCCESS) {
+        RegDeleteValueW(key, kPathValue);
+        RegCloseKey(key);
+      }
     }
     DeleteFileW(m_ini.c_str());
   }
@@ -298,6 +300,8 @@ TEST_F(OtherBitnessTest, BothBitnessesSideBySideThroughRegsvr32) {
     return code == 0 && text.find("STAVORA-E2E-PASS") != std::string::npos;
   };
   const wchar_t* const host32 = L"C:\\windows\\syswow64\\cscript.exe";
+  // The 32-bit DLL reads its configuration from the 32-bit view.
+  ASSERT_TRUE(SetStringInView(HKEY_LOCAL_MACHINE, kSettingsKey, kPathValue, m_ini, KEY_WOW64_32KEY));
   const wchar_t* const host64 = L"C:\\windows\\system32\\cscript.exe";
 
   ASSERT_EQ(0, Regsvr32(L"/s \"" + m_dll + L"\""));
