@@ -385,4 +385,20 @@ std::vector<std::string> MemoryRegistry::Dump() const {
   return lines;
 }
 
+std::vector<MemoryRegistry::KeyRecord> MemoryRegistry::Keys() const {
+  std::vector<KeyRecord> keys;
+  struct Walker {
+    std::vector<KeyRecord>& keys;
+    void Walk(const Node& node, const WString& path) {
+      for (const auto& child : node.children) {
+        const WString childPath = path + u"\\" + child->name;
+        keys.push_back(KeyRecord{childPath, child->values, child->children.size()});
+        Walk(*child, childPath);
+      }
+    }
+  } walker{keys};
+  for (const auto& root : m_roots) walker.Walk(*root, root->name);
+  return keys;
+}
+
 }  // namespace stavora

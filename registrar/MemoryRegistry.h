@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "registrar/RegistryAccess.h"
@@ -61,6 +62,16 @@ class MemoryRegistry final : public IRegistry {
   // "HKCR\A\B name = S:text" for a named one. Strings show as S:text, other
   // types as T<type>:<hex bytes>.
   std::vector<std::string> Dump() const;
+
+  // One key with its values, for callers that turn the registry into
+  // another form (the installer's registry rows).
+  struct KeyRecord {
+    WString path;  // as in Dump: "HKCR\A\B"
+    std::vector<std::pair<WString, Value>> values;  // "" names the default value
+    std::size_t subkeyCount = 0;
+  };
+  // Every key below the roots, in Dump's order.
+  std::vector<KeyRecord> Keys() const;
 
   std::size_t OpenHandleCount() const { return m_handles.size(); }
   // Closes of handles that are not open and uses of handles that were never

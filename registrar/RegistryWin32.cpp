@@ -34,15 +34,19 @@ DeleteKeyExFunction DeleteKeyEx() {
 
 class Win32Registry final : public IRegistry {
  public:
+  // `view` is 0 for the process's own registry view, or KEY_WOW64_32KEY or
+  // KEY_WOW64_64KEY, added to every open, creation and deletion.
+  explicit Win32Registry(REGSAM view = 0) : m_view(view) {}
+
   std::int32_t OpenKey(RegKey parent, const char16_t* name, std::uint32_t access, RegKey* key) override {
     HKEY opened = nullptr;
-    const LONG error = RegOpenKeyExW(Key(parent), Wide(name), 0, access, &opened);
+    const LONG error = RegOpenKeyExW(Key(parent), Wide(name), 0, access | m_view, &opened);
     *key = error == ERROR_SUCCESS ? reinterpret_cast<RegKey>(opened) : kNoKey;
     return error;
   }
   std::int32_t CreateKey(RegKey parent, const char16_t* name, std::uint32_t access, RegKey* key) override {
     HKEY created = nullptr;
-    const LONG error = RegCreateKeyExW(Key(parent), Wide(name), 0, nullptr, REG_OPTION_NON_VOLATILE, access,
+    const LONG error = RegCreateKeyExW(Key(parent), Wide(name), 0, nullptr, REG_OPTION_NON_VOLATILE, access | m_view,
                                        nullptr, &created, nullptr);
     *key = error == ERROR_SUCCESS ? reinterpret_cast<RegKey>(created) : kNoKey;
     return error;
@@ -56,7 +60,8 @@ class Win32Registry final : public IRegistry {
     return RegDeleteValueW(Key(key), Wide(name));
   }
   std::int32_t DeleteKey(RegKey parent, const char16_t* name) override {
-    if (DeleteKeyExFunction deleteKeyEx = DeleteKeyEx()) return deleteKeyEx(Key(parent), Wide(name), 0, 0);
+    if (DeleteKeyExFunction deleteKeyEx = DeleteKeyEx()) return deleteKeyEx(Key(parent), Wide(name), m_view, 0);
+    // Without RegDeleteKeyExW there are no registry views to choose from.
     return RegDeleteKeyW(Key(parent), Wide(name));
   }
   std::int32_t EnumKey(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* length) override {
@@ -73,6 +78,9 @@ class Win32Registry final : public IRegistry {
     if (error == ERROR_SUCCESS) *count = subkeys;
     return error;
   }
+
+ private:
+  REGSAM m_view;
 };
 
 }  // namespace
@@ -80,6 +88,12 @@ class Win32Registry final : public IRegistry {
 IRegistry& SystemRegistry() {
   static Win32Registry registry;
   return registry;
+}
+
+IRegistry& SystemRegistryView(RegistryView view) {
+  static Win32Registry view32(KEY_WOW64_32KEY);
+  static Win32Registry view64(KEY_WOW64_64KEY);
+  return view == RegistryView::k32 ? view32 : view64;
 }
 
 }  // namespace stavora

@@ -13,6 +13,12 @@ namespace stavora {
 // The system registry (Windows builds only).
 IRegistry& SystemRegistry();
 
+// The 32-bit or the 64-bit view of the system registry, whatever the bitness
+// of this process: keys that the platform redirects between the views are
+// opened, created and deleted in the chosen one.
+enum class RegistryView { k32, k64 };
+IRegistry& SystemRegistryView(RegistryView view);
+
 // One caller variable; a list of them ends with a pair whose name is null.
 struct RegistrationVariable {
   const char16_t* name;
@@ -36,5 +42,13 @@ std::int32_t ResourceUnregister(CRegObject& registrar, const char16_t* moduleFil
 std::int32_t RunRegistrationResource(IRegistrationModule& module, std::uint16_t resourceId, bool doRegister,
                                      const RegistrationVariable* extraVariables,
                                      IRegistry& registry = SystemRegistry());
+
+// The same run with "Module" and "Module_Raw" naming `registeredPath` instead
+// of the module's own file, whose script it still runs: for writing the
+// entries of another copy of the module (the other bitness's) as its own
+// registration wrote them.
+std::int32_t RunRegistrationResourceFor(IRegistrationModule& module, const char16_t* registeredPath,
+                                        std::uint16_t resourceId, bool doRegister,
+                                        const RegistrationVariable* extraVariables, IRegistry& registry);
 
 }  // namespace stavora

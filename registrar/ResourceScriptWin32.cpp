@@ -2,6 +2,7 @@
 // and the run of one of the module's own scripts with its standard variables.
 #include <windows.h>
 
+#include <cwchar>
 #include <memory>
 #include <new>
 
@@ -93,8 +94,23 @@ std::int32_t ResourceUnregister(CRegObject& registrar, const char16_t* moduleFil
   return RunResourceScript(registrar, moduleFile, resourceId, resourceType, false);
 }
 
-std::int32_t RunRegistrationResource(IRegistrationModule& module, std::uint16_t resourceId, bool doRegister,
-                                     const RegistrationVariable* extraVariables, IRegistry& registry) {
+namespace {
+
+// The module's own file path; a failure result when there is none or it
+// fills the whole buffer.
+std::int32_t OwnModulePath(HMODULE instance, wchar_t (&path)[kModulePathCapacity], DWORD* length) {
+  *length = GetModuleFileNameW(instance, path, kModulePathCapacity);
+  if (*length == 0) return LastErrorResult();
+  if (*length == kModulePathCapacity) return regresult::kInsufficientBuffer;
+  return regresult::kOk;
+}
+
+// Defines the caller's variables, the module's common ones, then "Module"
+// and "Module_Raw" for `registeredPath` (the module's own file when null),
+// and runs script `resourceId` of the module's own file.
+std::int32_t RunWithModuleVariables(IRegistrationModule& module, const wchar_t* registeredPath,
+                                    std::uint16_t resourceId, bool doRegister,
+                                    const RegistrationVariable* extraVariables, IRegistry& registry) {
   CRegObject registrar;
   if (extraVariables != nullptr) {
     for (const RegistrationVariable* pair = extraVariables; pair->name != nullptr; ++pair) {
@@ -108,16 +124,18 @@ std::int32_t RunRegistrationResource(IRegistrationModule& module, std::uint16_t 
 
   HMODULE instance = static_cast<HMODULE>(module.ModuleInstance());
   wchar_t path[kModulePathCapacity];
-  const DWORD length = GetModuleFileNameW(instance, path, kModulePathCapacity);
-  if (length == 0) return LastErrorResult();
-  if (length == kModulePathCapacity) return regresult::kInsufficientBuffer;
+  DWORD length = 0;
+  hr = OwnModulePath(instance, path, &length);
+  if (regresult::Failed(hr)) return hr;
+  const wchar_t* named = registeredPath != nullptr ? registeredPath : path;
+  const std::size_t namedLength = registeredPath != nullptr ? wcslen(registeredPath) : length;
 
   // Apostrophes doubled, so that the path can stand inside a quoted token.
   char16_t escaped[kEscapedPathCapacity];
   std::size_t used = 0;
-  for (DWORD i = 0; i < length && used < kEscapedPathCapacity - 1; ++i) {
-    escaped[used++] = static_cast<char16_t>(path[i]);
-    if (path[i] == L'\'' && used < kEscapedPathCapacity - 1) escaped[used++] = u'\'';
+  for (std::size_t i = 0; i < namedLength && used < kEscapedPathCapacity - 1; ++i) {
+    escaped[used++] = static_cast<char16_t>(named[i]);
+    if (named[i] == L'\'' && used < kEscapedPathCapacity - 1) escaped[used++] = u'\'';
   }
   escaped[used] = 0;
 
@@ -139,6 +157,21 @@ std::int32_t RunRegistrationResource(IRegistrationModule& module, std::uint16_t 
 
   return RunResourceScript(registrar, reinterpret_cast<const char16_t*>(path), resourceId, u"REGISTRY", doRegister,
                            registry);
+}
+
+}  // namespace
+
+std::int32_t RunRegistrationResource(IRegistrationModule& module, std::uint16_t resourceId, bool doRegister,
+                                     const RegistrationVariable* extraVariables, IRegistry& registry) {
+  return RunWithModuleVariables(module, nullptr, resourceId, doRegister, extraVariables, registry);
+}
+
+std::int32_t RunRegistrationResourceFor(IRegistrationModule& module, const char16_t* registeredPath,
+                                        std::uint16_t resourceId, bool doRegister,
+                                        const RegistrationVariable* extraVariables, IRegistry& registry) {
+  if (registeredPath == nullptr) return regresult::kPointer;
+  return RunWithModuleVariables(module, reinterpret_cast<const wchar_t*>(registeredPath), resourceId, doRegister,
+                                extraVariables, registry);
 }
 
 }  // namespace stavora

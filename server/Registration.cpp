@@ -5,6 +5,7 @@
 #include "registrar/PerUserSwitch.h"
 #include "registrar/RegistrationModule.h"
 #include "registrar/ResourceScript.h"
+#include "resources/Stavora.h"
 
 namespace stavora {
 
@@ -183,10 +184,144 @@ HRESULT UnregisterSteps(ClassTable& table, CStavoraModule& module) {
   if (FAILED(hr)) return hr;
   hr = UnregisterOwnTypeLibrary(table.TypeLibModule());
   if (FAILED(hr)) return hr;
-  return RunAppIdScript(module, false);
+  hr = RunAppIdScript(module, false);
+  if (FAILED(hr)) return hr;
+  return KeepRegistrationOfView(module, table.TypeLibModule(), OtherBitnessView());
 }
 
+constexpr REGSAM ViewAccess(RegistryView view) {
+  return view == RegistryView::k32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+}
+
+// The default value of `path` under `root` in `view`; empty when absent.
+std::wstring ReadDefaultString(HKEY root, const std::wstring& path, RegistryView view) {
+  ScopedRegKey key;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | ViewAccess(view), key.Receive()) != ERROR_SUCCESS) {
+    return std::wstring();
+  }
+  wchar_t text[kRegistrationPathCapacity + 1];
+  DWORD bytes = sizeof(text) - sizeof(wchar_t);
+  DWORD type = 0;
+  if (RegQueryValueExW(key.Get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes) !=
+          ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_EXPAND_SZ)) {
+    return std::wstring();
+  }
+  text[bytes / sizeof(wchar_t)] = 0;
+  return text;
+}
+
+std::wstring GuidText(REFGUID guid) {
+  wchar_t text[40];
+  if (StringFromGUID2(guid, text, 40) == 0) return std::wstring();
+  return text;
+}
+
+WString Portable(const std::wstring& text) { return WString(text.begin(), text.end()); }
+std::wstring Native(const WString& text) { return std::wstring(text.begin(), text.end()); }
+
 }  // namespace
+
+HRESULT ReadTypeLibraryFacts(ITypeLib* library, TypeLibraryFacts* facts) {
+  if (library == nullptr || facts == nullptr) return E_POINTER;
+  *facts = TypeLibraryFacts();
+  ScopedLibAttr attributes(library);
+  HRESULT hr = attributes.Load();
+  if (FAILED(hr)) return hr;
+  const TLIBATTR& attr = *attributes.Get();
+  facts->libId = Portable(GuidText(attr.guid));
+  facts->majorVersion = attr.wMajorVerNum;
+  facts->minorVersion = attr.wMinorVerNum;
+  facts->lcid = attr.lcid;
+  facts->flags = attr.wLibFlags;
+  ScopedBstr name;
+  hr = library->GetDocumentation(-1, nullptr, name.Receive(), nullptr, nullptr);
+  if (FAILED(hr)) return hr;
+  if (name) facts->name = Portable(std::wstring(name.Get(), name.Length()));
+
+  const UINT count = library->GetTypeInfoCount();
+  for (UINT index = 0; index < count; ++index) {
+    ScopedInterface<ITypeInfo> info;
+    hr = library->GetTypeInfo(index, info.Receive());
+    if (FAILED(hr)) return hr;
+    ScopedTypeAttr type(info.Get());
+    hr = type.Load();
+    if (FAILED(hr)) return hr;
+    const TYPEATTR& typeAttr = *type.Get();
+    const bool marshalled = typeAttr.typekind == TKIND_DISPATCH ||
+                            (typeAttr.typekind == TKIND_INTERFACE &&
+                             (typeAttr.wTypeFlags & TYPEFLAG_FOLEAUTOMATION) != 0);
+    if (!marshalled) continue;
+    ScopedBstr typeName;
+    hr = library->GetDocumentation(static_cast<INT>(index), typeName.Receive(), nullptr, nullptr, nullptr);
+    if (FAILED(hr)) return hr;
+    // A dual interface goes through the automation marshaler, a pure
+    // dispatch interface through the dispatch one.
+    const bool dispatchOnly =
+        typeAttr.typekind == TKIND_DISPATCH && (typeAttr.wTypeFlags & TYPEFLAG_FDUAL) == 0;
+    facts->interfaces.push_back(TypeLibraryInterface{
+        Portable(GuidText(typeAttr.guid)),
+        typeName ? Portable(std::wstring(typeName.Get(), typeName.Length())) : WString(),
+        dispatchOnly ? kDispatchProxyStub : kAutomationProxyStub});
+  }
+  return S_OK;
+}
+
+RegistryView OtherBitnessView() { return sizeof(void*) == 8 ? RegistryView::k32 : RegistryView::k64; }
+
+HRESULT KeepRegistrationOfView(CStavoraModule& module, HINSTANCE typeLibModule, RegistryView view) {
+  const bool perUser = PerUserRegistration();
+  const HKEY scriptRoot = perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+  const std::wstring classes = L"Software\\Classes";
+  const std::wstring serverKey =
+      classes + L"\\CLSID\\" + GuidText(CLSID_StavoraLookup) + L"\\InprocServer32";
+  const std::wstring registeredFile = ReadDefaultString(scriptRoot, serverKey, view);
+  if (registeredFile.empty()) return S_OK;  // no registration there to keep
+
+  // The scripts, run as that registration ran them, in its view.
+  IRegistry& registry = SystemRegistryView(view);
+  const WString file = Portable(registeredFile);
+  const RegistrationVariable appId[] = {
+      {u"APPID", reinterpret_cast<const char16_t*>(kStavoraAppId)},
+      {nullptr, nullptr},
+  };
+  RegistrationModuleAdapter<CStavoraModule> adapter(module);
+  HRESULT hr = RunRegistrationResourceFor(adapter, file.c_str(), kAppIdScriptId, true, appId, registry);
+  if (FAILED(hr)) return hr;
+  hr = RunRegistrationResourceFor(adapter, file.c_str(), kLookupClassScriptId, true, nullptr, registry);
+  if (FAILED(hr)) return hr;
+
+  // The type library, when that registration registered it: per user it may
+  // stand machine-wide where the platform has no per-user registration.
+  OwnTypeLibrary loaded;
+  hr = LoadOwnTypeLibrary(typeLibModule, &loaded);
+  if (FAILED(hr)) return hr;
+  TypeLibraryFacts facts;
+  hr = ReadTypeLibraryFacts(loaded.library.Get(), &facts);
+  if (FAILED(hr)) return hr;
+  const wchar_t* platform = view == RegistryView::k32 ? L"win32" : L"win64";
+  const std::wstring fileKey =
+      classes + L"\\" + Native(TypeLibraryFileKey(facts, reinterpret_cast<const char16_t*>(platform)));
+  HKEY typeLibRoot = scriptRoot;
+  std::wstring typeLibFile = ReadDefaultString(typeLibRoot, fileKey, view);
+  if (typeLibFile.empty() && perUser) {
+    typeLibRoot = HKEY_LOCAL_MACHINE;
+    typeLibFile = ReadDefaultString(typeLibRoot, fileKey, view);
+  }
+  if (typeLibFile.empty()) return S_OK;
+
+  RegKey classesKey = kNoKey;
+  LONG error = registry.OpenKey(reinterpret_cast<RegKey>(typeLibRoot), u"Software\\Classes",
+                                regaccess::kRead | regaccess::kWrite, &classesKey);
+  if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
+  const WString typeLibPath = Portable(typeLibFile);
+  error = WriteTypeLibraryEntries(registry, classesKey, facts, reinterpret_cast<const char16_t*>(platform),
+                                  typeLibPath, HelpDirectoryOfPath(typeLibPath));
+  if (error == ERROR_SUCCESS) error = WriteInterfaceEntries(registry, classesKey, facts);
+  // The entries are written; a failed close has nothing left to undo.
+  registry.CloseKey(classesKey);
+  return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(error);
+}
 
 HRESULT RegisterServer(ClassTable& table, CStavoraModule& module) {
   ThreadLocaleScope locale;

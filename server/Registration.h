@@ -11,6 +11,8 @@
 #include <string>
 
 #include "platform/ScopedBstr.h"
+#include "registrar/ResourceScript.h"
+#include "registrar/TypeLibraryEntries.h"
 #include "server/ClassTable.h"
 #include "server/RegistrationOwners.h"
 #include "server/StavoraModule.h"
@@ -75,8 +77,32 @@ HRESULT UpdateClassRegistry(CStavoraModule& module, std::uint16_t scriptId, bool
 // the type library. Steps before a failure stay applied.
 HRESULT RegisterServer(ClassTable& table, CStavoraModule& module);
 
+// Reads what the type library's registry entries are made of: its LIBID,
+// version, locale, name and flags, and the interfaces whose calls the
+// automation marshaler carries (dispatch interfaces, and interfaces marked
+// oleautomation).
+HRESULT ReadTypeLibraryFacts(ITypeLib* library, TypeLibraryFacts* facts);
+
+// The registry view of the other bitness than this process's.
+RegistryView OtherBitnessView();
+
+// Some entries of a registration are not kept apart by registry view: the
+// ProgID keys (on Windows), the application ID and the type library's version
+// key; and the platform's type-library unregistration removes the dual
+// interface's Interface key from both views. So removing one bitness's
+// registration takes away entries that the other bitness's still needs. This
+// writes them back: when `view` holds the lookup class's InprocServer32, the
+// module's scripts are run for registration in that view with "Module" naming
+// the file registered there, and, when that file's type library is
+// registered, the library's entries for it and the Interface keys are written
+// in that view. S_OK when `view` holds no registration of the class. Per user
+// when the per-user switch is set.
+HRESULT KeepRegistrationOfView(CStavoraModule& module, HINSTANCE typeLibModule, RegistryView view);
+
 // DllUnregisterServer: each class's script, the type library, then the
-// application-ID script; the first failure ends the sequence.
+// application-ID script; the first failure ends the sequence. Then the other
+// bitness's registration, if there is one, gets back what it shares with
+// this one (KeepRegistrationOfView).
 HRESULT UnregisterServer(ClassTable& table, CStavoraModule& module);
 
 // Whether a DllInstall command line asks for per-user registration: exactly

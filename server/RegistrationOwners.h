@@ -76,4 +76,46 @@ class ScopedLibAttr {
   TLIBATTR* m_attributes = nullptr;
 };
 
+// A TYPEATTR block borrowed from a type description, given back with
+// ReleaseTypeAttr. The description must outlive this owner.
+class ScopedTypeAttr {
+ public:
+  explicit ScopedTypeAttr(ITypeInfo* info) noexcept : m_info(info) {}
+  ~ScopedTypeAttr() {
+    if (m_attributes != nullptr) m_info->ReleaseTypeAttr(m_attributes);
+  }
+  ScopedTypeAttr(const ScopedTypeAttr&) = delete;
+  ScopedTypeAttr& operator=(const ScopedTypeAttr&) = delete;
+
+  HRESULT Load() noexcept { return m_info->GetTypeAttr(&m_attributes); }
+  const TYPEATTR* Get() const noexcept { return m_attributes; }
+
+ private:
+  ITypeInfo* m_info;
+  TYPEATTR* m_attributes = nullptr;
+};
+
+// An open registry key, closed on every way out.
+class ScopedRegKey {
+ public:
+  ScopedRegKey() noexcept = default;
+  ~ScopedRegKey() { Reset(); }
+  ScopedRegKey(const ScopedRegKey&) = delete;
+  ScopedRegKey& operator=(const ScopedRegKey&) = delete;
+
+  HKEY Get() const noexcept { return m_key; }
+  HKEY* Receive() noexcept {
+    Reset();
+    return &m_key;
+  }
+  void Reset() noexcept {
+    // A failed close leaves nothing to undo.
+    if (m_key != nullptr) RegCloseKey(m_key);
+    m_key = nullptr;
+  }
+
+ private:
+  HKEY m_key = nullptr;
+};
+
 }  // namespace stavora

@@ -53,7 +53,9 @@ inline std::string StringValue(HKEY root, const std::wstring& path, const wchar_
 // One line per key ("path" or "path = \"default\"") and per named value
 // ("path [name] = \"text\"", or "path [name] type N" for non-strings),
 // everything under `path` included, sorted. Empty when the key is absent.
-inline void DumpKey(HKEY key, const std::string& shown, std::vector<std::string>& lines) {
+// `view` is 0 for this process's registry view, or KEY_WOW64_32KEY or
+// KEY_WOW64_64KEY.
+inline void DumpKey(HKEY key, const std::string& shown, std::vector<std::string>& lines, REGSAM view = 0) {
   std::string keyLine = shown;
   wchar_t name[512];
   BYTE data[2048];
@@ -81,21 +83,51 @@ inline void DumpKey(HKEY key, const std::string& shown, std::vector<std::string>
     DWORD nameSize = 512;
     if (RegEnumKeyExW(key, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
     HKEY sub = nullptr;
-    if (RegOpenKeyExW(key, name, 0, KEY_READ, &sub) != ERROR_SUCCESS) continue;
-    DumpKey(sub, shown + "\\" + Narrow(std::wstring(name, nameSize)), lines);
+    if (RegOpenKeyExW(key, name, 0, KEY_READ | view, &sub) != ERROR_SUCCESS) continue;
+    DumpKey(sub, shown + "\\" + Narrow(std::wstring(name, nameSize)), lines, view);
     RegCloseKey(sub);
   }
 }
 
-inline std::vector<std::string> DumpTree(HKEY root, const std::wstring& base, const std::wstring& path) {
+inline std::vector<std::string> DumpTree(HKEY root, const std::wstring& base, const std::wstring& path,
+                                         REGSAM view = 0) {
   std::vector<std::string> lines;
   HKEY key = nullptr;
   const std::wstring full = base.empty() ? path : base + L"\\" + path;
-  if (RegOpenKeyExW(root, full.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return lines;
-  DumpKey(key, Narrow(path), lines);
+  if (RegOpenKeyExW(root, full.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return lines;
+  DumpKey(key, Narrow(path), lines, view);
   RegCloseKey(key);
   std::sort(lines.begin(), lines.end());
   return lines;
+}
+
+// Deletes `path` under `root` with everything below it, in `view`.
+inline void DeleteTreeInView(HKEY root, const std::wstring& path, REGSAM view) {
+  const std::size_t cut = path.find_last_of(L'\\');
+  HKEY parent = nullptr;
+  const std::wstring parentPath = cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
+  if (RegOpenKeyExW(root, parentPath.c_str(), 0, KEY_READ | KEY_WRITE | view, &parent) != ERROR_SUCCESS) return;
+  HKEY doomed = nullptr;
+  const std::wstring name = path.substr(cut + 1);
+  if (RegOpenKeyExW(parent, name.c_str(), 0, KEY_READ | KEY_WRITE | DELETE | view, &doomed) == ERROR_SUCCESS) {
+    RegDeleteTreeW(doomed, nullptr);
+    RegCloseKey(doomed);
+    RegDeleteKeyExW(parent, name.c_str(), view, 0);
+  }
+  RegCloseKey(parent);
+}
+
+// Writes `text` as the default value (or the value `name`) of `path` in `view`.
+inline bool SetStringInView(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text,
+                            REGSAM view) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE | view, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const LONG set = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                  static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+  return set == ERROR_SUCCESS;
 }
 
 inline std::string Joined(const std::vector<std::string>& lines) {
