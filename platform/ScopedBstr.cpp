@@ -1,4 +1,5 @@
-// ScopedBstr's allocating and freeing members.
+// Making and freeing BSTRs lives here, out of line, so that every answer a
+// client receives is allocated by one path that checks its length.
 #include "platform/ScopedBstr.h"
 
 #include <limits>

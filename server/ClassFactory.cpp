@@ -1,4 +1,5 @@
-// CStavoraClassFactory: atomic reference count, CreateInstance, LockServer.
+// The one class object the COM runtime gets for the lookup class: it makes
+// lookup objects and keeps the library loaded while a client locks it.
 #include "server/ClassFactory.h"
 
 #include <new>

@@ -1,4 +1,6 @@
-// CStavoraModule: lock count, module lock, termination list, common variables.
+// The library-wide state every object and export shares: how many objects and
+// locks keep the library loaded, what runs at unload, and the Module variable
+// that registration scripts expand.
 #include "server/StavoraModule.h"
 
 #include <new>

@@ -13,7 +13,7 @@
 
 #include "logging/Logger.h"
 #include "platform/FileState.h"
-#include "watcher/ProcessChanges.h"
+#include "watcher/ChangesNameFile.h"
 #include "watcher/WatchedDirectory.h"
 
 namespace stavora {

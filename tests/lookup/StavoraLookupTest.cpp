@@ -56,8 +56,8 @@ class PathValue {
   HKEY m_key = nullptr;
 };
 
-// Writes `text` as a UTF-16LE file with a byte-order mark. `disposition`
-// CREATE_ALWAYS on an existing file rewrites it in place.
+// Writes `text` as a UTF-16LE file with a byte-order mark, replacing the
+// contents of an existing file in place (CREATE_ALWAYS).
 void WriteIni(const WString& path, const WString& text) {
   HANDLE file = CreateFileW(W(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);

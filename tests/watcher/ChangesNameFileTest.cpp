@@ -1,7 +1,7 @@
 // Matching of hand-built change record batches against the INI file name.
 // Every batch is handed over in a heap block of exactly the reported size, so
 // AddressSanitizer stops any read past the reported end.
-#include "watcher/ProcessChanges.h"
+#include "watcher/ChangesNameFile.h"
 
 #include <gtest/gtest.h>
 

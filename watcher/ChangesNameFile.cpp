@@ -1,5 +1,5 @@
 // Record walk behind DirectoryWatcher::ProcessChanges.
-#include "watcher/ProcessChanges.h"
+#include "watcher/ChangesNameFile.h"
 
 namespace stavora {
 namespace {
