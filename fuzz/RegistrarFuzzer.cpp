@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "registrar/MemoryRegistry.h"
+#include "tests/support/MemoryRegistry.h"
 #include "registrar/RegObject.h"
 #include "registrar/RegScriptParser.h"
 #include "registrar/RegistrarResults.h"

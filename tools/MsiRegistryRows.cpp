@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "registrar/MemoryRegistry.h"
+#include "tests/support/MemoryRegistry.h"
 #include "registrar/RegObject.h"
 #include "registrar/RegScriptParser.h"
 #include "registrar/RegistrarResults.h"

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "tests/registration/RegistrationTestSupport.h"
+#include "tests/server/RegistrationTestSupport.h"
 
 namespace stavora_test {
 namespace {

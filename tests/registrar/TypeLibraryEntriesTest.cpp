@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "registrar/MemoryRegistry.h"
+#include "tests/support/MemoryRegistry.h"
 #include "registrar/TypeLibraryEntries.h"
 
 namespace stavora {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "server/Registration.h"
-#include "tests/registration/RegistrationTestSupport.h"
+#include "tests/server/RegistrationTestSupport.h"
 
 namespace stavora {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/registration/RegistrationTestSupport.h"
+#include "tests/server/RegistrationTestSupport.h"
 
 namespace stavora_test {
 namespace {

@@ -12,7 +12,7 @@
 #include "platform/ScopedBstr.h"
 #include "platform/ScopedVariant.h"
 #include "store/IniPath.h"
-#include "tests/lookup/NameListCheck.h"
+#include "tests/store/NameListCheck.h"
 
 namespace stavora {
 namespace {

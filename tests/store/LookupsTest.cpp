@@ -10,7 +10,7 @@
 
 #include "platform/ScopedBstr.h"
 #include "platform/ScopedVariant.h"
-#include "tests/lookup/NameListCheck.h"
+#include "tests/store/NameListCheck.h"
 
 namespace stavora {
 namespace {

@@ -1,5 +1,6 @@
-// MemoryRegistry: a registry held in memory, for the native tests and the fuzz
-// target. Key and value names compare without regard to ASCII case; handles are
+// MemoryRegistry: a registry held in memory, for the native tests, the fuzz
+// target and the tool that turns the registration scripts into installer
+// rows. Key and value names compare without regard to ASCII case; handles are
 // tracked so that a run can be checked for leaked or doubly closed keys; the
 // error codes are the real registry's.
 #pragma once

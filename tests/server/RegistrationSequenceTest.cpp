@@ -12,7 +12,7 @@
 
 #include "registrar/PerUserSwitch.h"
 #include "server/Registration.h"
-#include "tests/registration/RegistrationTestSupport.h"
+#include "tests/server/RegistrationTestSupport.h"
 
 namespace stavora {
 namespace {

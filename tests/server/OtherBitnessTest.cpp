@@ -15,7 +15,7 @@
 #include "resources/Stavora.h"
 #include "server/Registration.h"
 #include "server/StavoraModule.h"
-#include "tests/registration/RegistrationTestSupport.h"
+#include "tests/server/RegistrationTestSupport.h"
 
 namespace stavora_test {
 namespace {

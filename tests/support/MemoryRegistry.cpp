@@ -1,5 +1,5 @@
 // The in-memory registry used by the native tests and the fuzz target.
-#include "registrar/MemoryRegistry.h"
+#include "tests/support/MemoryRegistry.h"
 
 #include <cstring>
 
