@@ -2,13 +2,13 @@
 // all under the one log lock. The platform's services come through LogFiles.
 #include "logging/Logger.h"
 
-#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <utility>
 
 #include "logging/LogFiles.h"
 #include "logging/LogLine.h"
+#include "logging/LogLock.h"
 #include "logging/LoggerTestSeam.h"
 
 namespace stavora {
@@ -19,11 +19,9 @@ constexpr char16_t kBackupSuffix[] = u".1";
 constexpr std::int64_t kRotationSize = 1048576;
 static_assert(kRotationSize == LoggerTestSeam::kRotationSize, "one threshold");
 
-// The log lock: guards creation of the instance and every line. It is the
-// innermost lock of the library; nothing called while it is held takes
-// another library lock. Constant-initialised, so it exists before any static
-// constructor of the library can log.
-std::mutex g_logLock;
+// The log lock (LogLock.h) guards creation of the instance and every line.
+// It is the innermost lock of the library; nothing called while it is held
+// takes another library lock.
 
 // Deletes the instance when the library is unloaded.
 struct InstanceOwner {
@@ -35,11 +33,13 @@ struct InstanceOwner {
 };
 InstanceOwner g_owner;
 
-// Tests can replace how the instance gets its services; guarded by g_logLock.
-LoggerTestSeam::Factory& TestFactory() {
-  static LoggerTestSeam::Factory factory;
-  return factory;
-}
+// Tests can replace how the instance gets its services; guarded by the log
+// lock. At namespace scope rather than in a function: a function-local static
+// would need a thread-safe guard, which the runtime implements with a lock of
+// its own that outlives the library.
+LoggerTestSeam::Factory g_testFactory;
+
+LoggerTestSeam::Factory& TestFactory() { return g_testFactory; }
 
 }  // namespace
 
@@ -56,7 +56,7 @@ Logger::Logger(std::unique_ptr<LogFiles> files) : m_files(std::move(files)) {
 Logger::~Logger() = default;
 
 Logger* Logger::GetInstance() {
-  std::lock_guard<std::mutex> hold(g_logLock);
+  LogLockHold hold;
   if (g_owner.instance == nullptr) {
     // A constructor that throws frees its memory and stores nothing, so the
     // next call tries again.
@@ -66,7 +66,7 @@ Logger* Logger::GetInstance() {
 }
 
 void Logger::Write(WString message) {
-  std::lock_guard<std::mutex> hold(g_logLock);
+  LogLockHold hold;
   try {
     RotateLogFile();
     const std::string line = FormatLogLine(m_files->LocalTime(), message);
@@ -100,14 +100,14 @@ std::unique_ptr<Logger> LoggerTestSeam::Create(std::unique_ptr<LogFiles> files) 
 void LoggerTestSeam::ResetInstance() {
   Logger* old = nullptr;
   {
-    std::lock_guard<std::mutex> hold(g_logLock);
+    LogLockHold hold;
     old = std::exchange(g_owner.instance, nullptr);
   }
   delete old;
 }
 
 void LoggerTestSeam::SetFactory(Factory factory) {
-  std::lock_guard<std::mutex> hold(g_logLock);
+  LogLockHold hold;
   TestFactory() = std::move(factory);
 }
 
