@@ -1,5 +1,7 @@
 // The process-wide log writer: instance creation, line writing and rotation,
-// all under the one log lock. The platform's services come through LogFiles.
+// all under the one log lock; each line's size check, rotation and append also
+// under the lock shared with other processes. The platform's services come
+// through LogFiles.
 #include "logging/Logger.h"
 
 #include <new>
@@ -41,6 +43,23 @@ LoggerTestSeam::Factory g_testFactory;
 
 LoggerTestSeam::Factory& TestFactory() { return g_testFactory; }
 
+// Holds the lock shared with other processes writing the log, when the
+// platform gives it, for one scope.
+class CrossProcessHold {
+ public:
+  CrossProcessHold(LogFiles& files, const WString& logPath)
+      : m_files(files), m_held(files.LockAcrossProcesses(logPath)) {}
+  ~CrossProcessHold() {
+    if (m_held) m_files.UnlockAcrossProcesses();
+  }
+  CrossProcessHold(const CrossProcessHold&) = delete;
+  CrossProcessHold& operator=(const CrossProcessHold&) = delete;
+
+ private:
+  LogFiles& m_files;
+  const bool m_held;
+};
+
 }  // namespace
 
 Logger::Logger() : Logger(TestFactory() ? TestFactory()() : MakePlatformLogFiles()) {}
@@ -68,8 +87,12 @@ Logger* Logger::GetInstance() {
 void Logger::Write(WString message) {
   LogLockHold hold;
   try {
-    RotateLogFile();
     const std::string line = FormatLogLine(m_files->LocalTime(), message);
+    // Other processes write the same file: the size check, the rotation and
+    // the append happen under the lock they share, or one process could
+    // rotate between another's check and its rename and take its backup away.
+    CrossProcessHold across(*m_files, m_logPath);
+    RotateLogFile();
     // A missing directory or a file that cannot be opened drops the line;
     // nobody is told.
     (void)m_files->AppendBytes(m_logPath, line);
