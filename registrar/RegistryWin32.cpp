@@ -75,11 +75,12 @@ class Win32Registry final : public IRegistry {
   }
 };
 
+// At namespace scope: a function-local static with a destructor needs a
+// thread-safe guard, whose runtime lock would outlive the library.
+Win32Registry g_systemRegistry;
+
 }  // namespace
 
-IRegistry& SystemRegistry() {
-  static Win32Registry registry;
-  return registry;
-}
+IRegistry& SystemRegistry() { return g_systemRegistry; }
 
 }  // namespace stavora
