@@ -42,11 +42,14 @@ HANDLE CreateLogMutex(const WString& path) {
   (void)ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;0x00100001;;;WD)", SDDL_REVISION_1,
                                                              &descriptor, nullptr);
   SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-  HANDLE mutex = CreateMutexW(descriptor ? &attributes : nullptr, FALSE, Wide(name));
+  // Ask for no more than that access list grants: CreateMutexW would ask for
+  // all access, which opening another process's mutex is then refused.
+  constexpr DWORD kAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+  HANDLE mutex = CreateMutexExW(descriptor ? &attributes : nullptr, Wide(name), 0, kAccess);
   if (descriptor != nullptr) LocalFree(descriptor);
   if (mutex != nullptr) return mutex;
-  WString local = u"Local" + name.substr(name.find(u'\\'));
-  return CreateMutexW(nullptr, FALSE, Wide(local));
+  const WString local = u"Local" + name.substr(name.find(u'\\'));
+  return CreateMutexExW(nullptr, Wide(local), 0, kAccess);
 }
 
 class Win32LogFiles final : public LogFiles {
