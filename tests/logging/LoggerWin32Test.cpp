@@ -274,7 +274,7 @@ TEST_F(LoggerWin32, TwoProcessesWritingAcrossTheRotationLoseNothing) {
   for (const auto& [file, bytes] : {std::make_pair("backup", &backup), std::make_pair("log", &log)}) {
     for (const std::string& message : Messages(*bytes)) {
       std::smatch parts;
-      if (!std::regex_match(message, parts, form) || std::stoul(parts[3]) != parts[4].length()) {
+      if (!std::regex_match(message, parts, form) || std::stoul(parts[3]) != static_cast<unsigned long>(parts[4].length())) {
         ADD_FAILURE() << "a line of the " << file << " is not whole: " << message.substr(0, 80);
         continue;
       }
@@ -294,23 +294,27 @@ TEST_F(LoggerWin32, TwoProcessesWritingAcrossTheRotationLoseNothing) {
   }
 }
 
+struct MutexProbe {
+  HANDLE mutex;
+  DWORD waited;
+};
+
+// Tries `MutexProbe::mutex` without waiting and gives it back if it got it.
+DWORD WINAPI ProbeMutex(void* parameter) {
+  auto* probe = static_cast<MutexProbe*>(parameter);
+  probe->waited = WaitForSingleObject(probe->mutex, 0);
+  if (probe->waited == WAIT_OBJECT_0 || probe->waited == WAIT_ABANDONED) ReleaseMutex(probe->mutex);
+  return 0;
+}
+
+// Takes the mutex `parameter` and ends without releasing it.
+DWORD WINAPI TakeMutexAndQuit(void* parameter) { return WaitForSingleObject(static_cast<HANDLE>(parameter), INFINITE); }
+
 // Whether a thread other than the caller can take `mutex` at once (it gives
 // it back before it ends, so the answer leaves nothing owned).
 bool FreeForAnotherThread(HANDLE mutex) {
-  struct Probe {
-    HANDLE mutex;
-    DWORD waited;
-  } probe{mutex, WAIT_FAILED};
-  OwnedHandle thread(CreateThread(
-                         nullptr, 0,
-                         [](void* parameter) -> DWORD {
-                           auto* p = static_cast<Probe*>(parameter);
-                           p->waited = WaitForSingleObject(p->mutex, 0);
-                           if (p->waited == WAIT_OBJECT_0 || p->waited == WAIT_ABANDONED) ReleaseMutex(p->mutex);
-                           return 0;
-                         },
-                         &probe, 0, nullptr),
-                     &CloseHandle);
+  MutexProbe probe{mutex, WAIT_FAILED};
+  OwnedHandle thread(CreateThread(nullptr, 0, &ProbeMutex, &probe, 0, nullptr), &CloseHandle);
   if (!thread) return false;
   WaitForSingleObject(thread.get(), INFINITE);
   return probe.waited == WAIT_OBJECT_0;
@@ -323,20 +327,16 @@ TEST_F(LoggerWin32, LinesTakeAndGiveBackTheLogMutexEvenWhenAbandoned) {
   MakeLogDirectory();
   Logger* logger = Logger::GetInstance();
   const WString name = LogMutexName(logger->LogPath());
-  OwnedHandle mutex(CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(name.c_str())), &CloseHandle);
+  OwnedHandle mutex(CreateMutexExW(nullptr, reinterpret_cast<const wchar_t*>(name.c_str()), 0,
+                                   SYNCHRONIZE | MUTEX_MODIFY_STATE),
+                    &CloseHandle);
   ASSERT_NE(mutex.get(), nullptr) << "error " << GetLastError();
 
   logger->Write(u"first");
   EXPECT_TRUE(FreeForAnotherThread(mutex.get())) << "the mutex is still held after a line";
 
   // A thread that takes the mutex and ends without releasing it.
-  OwnedHandle quitter(CreateThread(
-                          nullptr, 0,
-                          [](void* parameter) -> DWORD {
-                            return WaitForSingleObject(static_cast<HANDLE>(parameter), INFINITE);
-                          },
-                          mutex.get(), 0, nullptr),
-                      &CloseHandle);
+  OwnedHandle quitter(CreateThread(nullptr, 0, &TakeMutexAndQuit, mutex.get(), 0, nullptr), &CloseHandle);
   ASSERT_TRUE(quitter);
   ASSERT_EQ(WaitForSingleObject(quitter.get(), 10000), WAIT_OBJECT_0);
   DWORD quitterWaited = 99;
