@@ -4,9 +4,16 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR ${STAVORA_MINGW_ARCH})
 
-# The -posix compilers: GCC's win32 thread model has no std::mutex.
-set(CMAKE_C_COMPILER   ${STAVORA_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${STAVORA_MINGW_TRIPLE}-g++-posix)
+# The -posix compilers by default: GCC's win32 thread model has no std::mutex,
+# and GoogleTest needs it. Stavora.dll itself is built with the -win32
+# compilers (toolchain-*-dll.cmake set STAVORA_MINGW_THREADS to win32), so
+# that it does not carry the POSIX-threads runtime, which leaks memory on
+# every load and unload.
+if(NOT STAVORA_MINGW_THREADS)
+  set(STAVORA_MINGW_THREADS posix)
+endif()
+set(CMAKE_C_COMPILER   ${STAVORA_MINGW_TRIPLE}-gcc-${STAVORA_MINGW_THREADS})
+set(CMAKE_CXX_COMPILER ${STAVORA_MINGW_TRIPLE}-g++-${STAVORA_MINGW_THREADS})
 set(CMAKE_RC_COMPILER  ${STAVORA_MINGW_TRIPLE}-windres)
 set(STAVORA_WIDL       ${STAVORA_MINGW_TRIPLE}-widl)
 

@@ -1,5 +1,6 @@
 // The few platform services the log writer needs: the temporary directory,
-// file sizes, appending bytes, renaming and removing files, and local time.
+// file sizes, appending bytes, renaming and removing files, local time, and a
+// lock that all processes writing one log share.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +37,17 @@ class LogFiles {
 
   // The current local time.
   virtual std::tm LocalTime() = 0;
+
+  // Takes the lock shared by every process that writes the log at `path`, so
+  // that one process's size check, rotation and append are one step for all
+  // of them. True when it is held; false when the platform could not give it
+  // (the step then runs without it, as it would in a single process). The
+  // caller already holds the log lock, so one thread of a process at a time
+  // asks.
+  virtual bool LockAcrossProcesses(const WString& path) = 0;
+
+  // Gives back the lock that the last LockAcrossProcesses returning true took.
+  virtual void UnlockAcrossProcesses() = 0;
 };
 
 // The real services of the build's platform: logging/LogFilesStd.cpp natively,

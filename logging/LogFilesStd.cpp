@@ -1,10 +1,16 @@
 // The log writer's services with the standard library: $TMPDIR (or the
-// library's idea of the temporary directory), fstreams and std::filesystem.
+// library's idea of the temporary directory), fstreams and std::filesystem;
+// the lock across processes is a flock on the log's directory.
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
 #include <time.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "logging/FileSize.h"
 #include "logging/LogFiles.h"
@@ -15,6 +21,10 @@ namespace {
 
 class StdLogFiles final : public LogFiles {
  public:
+  ~StdLogFiles() override {
+    if (m_lockedDirectory != -1) close(m_lockedDirectory);
+  }
+
   WString TempDirectory() override {
     std::string directory;
     if (const char* fromEnvironment = std::getenv("TMPDIR"); fromEnvironment && *fromEnvironment) {
@@ -60,6 +70,33 @@ class StdLogFiles final : public LogFiles {
     localtime_r(&now, &local);
     return local;
   }
+
+  bool LockAcrossProcesses(const WString& path) override {
+    // The directory rather than a lock file beside the log: nothing new
+    // appears in it. A missing directory means no line can be written anyway.
+    const std::string directory = NativePath(path).parent_path().string();
+    const int descriptor = open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor == -1) return false;
+    int result;
+    do {
+      result = flock(descriptor, LOCK_EX);
+    } while (result == -1 && errno == EINTR);
+    if (result == -1) {
+      close(descriptor);
+      return false;
+    }
+    m_lockedDirectory = descriptor;
+    return true;
+  }
+
+  void UnlockAcrossProcesses() override {
+    // Closing the descriptor gives the flock back.
+    if (m_lockedDirectory != -1) close(m_lockedDirectory);
+    m_lockedDirectory = -1;
+  }
+
+ private:
+  int m_lockedDirectory = -1;
 };
 
 }  // namespace

@@ -1,14 +1,16 @@
 // The process-wide log writer: instance creation, line writing and rotation,
-// all under the one log lock. The platform's services come through LogFiles.
+// all under the one log lock; each line's size check, rotation and append also
+// under the lock shared with other processes. The platform's services come
+// through LogFiles.
 #include "logging/Logger.h"
 
-#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <utility>
 
 #include "logging/LogFiles.h"
 #include "logging/LogLine.h"
+#include "logging/LogLock.h"
 #include "logging/LoggerTestSeam.h"
 
 namespace stavora {
@@ -19,11 +21,9 @@ constexpr char16_t kBackupSuffix[] = u".1";
 constexpr std::int64_t kRotationSize = 1048576;
 static_assert(kRotationSize == LoggerTestSeam::kRotationSize, "one threshold");
 
-// The log lock: guards creation of the instance and every line. It is the
-// innermost lock of the library; nothing called while it is held takes
-// another library lock. Constant-initialised, so it exists before any static
-// constructor of the library can log.
-std::mutex g_logLock;
+// The log lock (LogLock.h) guards creation of the instance and every line.
+// It is the innermost lock of the library; nothing called while it is held
+// takes another library lock.
 
 // Deletes the instance when the library is unloaded.
 struct InstanceOwner {
@@ -35,11 +35,30 @@ struct InstanceOwner {
 };
 InstanceOwner g_owner;
 
-// Tests can replace how the instance gets its services; guarded by g_logLock.
-LoggerTestSeam::Factory& TestFactory() {
-  static LoggerTestSeam::Factory factory;
-  return factory;
-}
+// Tests can replace how the instance gets its services; guarded by the log
+// lock. At namespace scope rather than in a function: a function-local static
+// would need a thread-safe guard, which the runtime implements with a lock of
+// its own that outlives the library.
+LoggerTestSeam::Factory g_testFactory;
+
+LoggerTestSeam::Factory& TestFactory() { return g_testFactory; }
+
+// Holds the lock shared with other processes writing the log, when the
+// platform gives it, for one scope.
+class CrossProcessHold {
+ public:
+  CrossProcessHold(LogFiles& files, const WString& logPath)
+      : m_files(files), m_held(files.LockAcrossProcesses(logPath)) {}
+  ~CrossProcessHold() {
+    if (m_held) m_files.UnlockAcrossProcesses();
+  }
+  CrossProcessHold(const CrossProcessHold&) = delete;
+  CrossProcessHold& operator=(const CrossProcessHold&) = delete;
+
+ private:
+  LogFiles& m_files;
+  const bool m_held;
+};
 
 }  // namespace
 
@@ -56,7 +75,7 @@ Logger::Logger(std::unique_ptr<LogFiles> files) : m_files(std::move(files)) {
 Logger::~Logger() = default;
 
 Logger* Logger::GetInstance() {
-  std::lock_guard<std::mutex> hold(g_logLock);
+  LogLockHold hold;
   if (g_owner.instance == nullptr) {
     // A constructor that throws frees its memory and stores nothing, so the
     // next call tries again.
@@ -66,10 +85,14 @@ Logger* Logger::GetInstance() {
 }
 
 void Logger::Write(WString message) {
-  std::lock_guard<std::mutex> hold(g_logLock);
+  LogLockHold hold;
   try {
-    RotateLogFile();
     const std::string line = FormatLogLine(m_files->LocalTime(), message);
+    // Other processes write the same file: the size check, the rotation and
+    // the append happen under the lock they share, or one process could
+    // rotate between another's check and its rename and take its backup away.
+    CrossProcessHold across(*m_files, m_logPath);
+    RotateLogFile();
     // A missing directory or a file that cannot be opened drops the line;
     // nobody is told.
     (void)m_files->AppendBytes(m_logPath, line);
@@ -100,14 +123,14 @@ std::unique_ptr<Logger> LoggerTestSeam::Create(std::unique_ptr<LogFiles> files) 
 void LoggerTestSeam::ResetInstance() {
   Logger* old = nullptr;
   {
-    std::lock_guard<std::mutex> hold(g_logLock);
+    LogLockHold hold;
     old = std::exchange(g_owner.instance, nullptr);
   }
   delete old;
 }
 
 void LoggerTestSeam::SetFactory(Factory factory) {
-  std::lock_guard<std::mutex> hold(g_logLock);
+  LogLockHold hold;
   TestFactory() = std::move(factory);
 }
 

@@ -1,5 +1,5 @@
-// A file handle that closes itself; used by GetFileSize and the log writer's
-// appends. Move-only.
+// A kernel handle that closes itself; used by GetFileSize and the log writer
+// for its files and its mutex. Move-only.
 #pragma once
 
 #include <windows.h>

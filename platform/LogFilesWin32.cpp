@@ -1,8 +1,12 @@
 // The log writer's services on Windows: GetTempPathW, appends through a file
-// handle opened for FILE_APPEND_DATA, MoveFileW, DeleteFileW, GetLocalTime.
+// handle opened for FILE_APPEND_DATA, MoveFileW, DeleteFileW, GetLocalTime,
+// and a named mutex that every process writing the log shares.
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <stdexcept>
 #include <vector>
 
@@ -10,11 +14,43 @@
 #include "logging/LogFiles.h"
 #include "platform/LogFileHandle.h"
 #include "platform/LogFilesWin32.h"
+#include "store/NameRule.h"
 
 namespace stavora {
 namespace {
 
 const wchar_t* Wide(const WString& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+// How long a line waits for another process's step before it goes ahead
+// without the lock. A step takes a few milliseconds; only a holder that is
+// stopped (suspended, or in a debugger) keeps it longer, and such a process
+// must not stop every other process's loader and watcher with it.
+constexpr DWORD kLockWaitMilliseconds = 10000;
+
+// The mutex of the log at `path`: in the global namespace, so that processes
+// of every session that share this temporary directory meet (a service or a
+// scheduled task in session 0 and the user's desktop scripts share the
+// user's %TEMP%; a Local\ name would keep them apart). Its access list lets
+// every account wait for it and release it, since several accounts can share
+// one temporary directory (services share C:\Windows\Temp). Where global
+// names are refused (a restricted token), the session's namespace still
+// serialises the processes of this session. Null when neither can be had.
+HANDLE CreateLogMutex(const WString& path) {
+  const WString name = LogMutexName(path);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  // SYNCHRONIZE | MUTEX_MODIFY_STATE for Everyone; the creator owns it.
+  (void)ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;0x00100001;;;WD)", SDDL_REVISION_1,
+                                                             &descriptor, nullptr);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  // Ask for no more than that access list grants: CreateMutexW would ask for
+  // all access, which opening another process's mutex is then refused.
+  constexpr DWORD kAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+  HANDLE mutex = CreateMutexExW(descriptor ? &attributes : nullptr, Wide(name), 0, kAccess);
+  if (descriptor != nullptr) LocalFree(descriptor);
+  if (mutex != nullptr) return mutex;
+  const WString local = u"Local" + name.substr(name.find(u'\\'));
+  return CreateMutexExW(nullptr, Wide(local), 0, kAccess);
+}
 
 class Win32LogFiles final : public LogFiles {
  public:
@@ -55,6 +91,28 @@ class Win32LogFiles final : public LogFiles {
     local.tm_isdst = -1;
     return local;
   }
+
+  bool LockAcrossProcesses(const WString& path) override {
+    // Made on first use and kept until the logger goes, at unload.
+    if (!m_mutex.IsValid() || path != m_mutexPath) {
+      m_mutex.Reset(CreateLogMutex(path));
+      m_mutexPath = path;
+    }
+    if (!m_mutex.IsValid()) return false;
+    const DWORD waited = WaitForSingleObject(m_mutex.Get(), kLockWaitMilliseconds);
+    // WAIT_ABANDONED: the holder ended without releasing it. We own it now,
+    // and the file holds whatever whole writes that process made.
+    return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+  }
+
+  void UnlockAcrossProcesses() override {
+    // Only called after a successful wait on this very handle.
+    (void)ReleaseMutex(m_mutex.Get());
+  }
+
+ private:
+  WString m_mutexPath;
+  LogFileHandle m_mutex{nullptr};
 };
 
 }  // namespace
@@ -77,6 +135,40 @@ WString QueryTempDirectory(const GetTempPathFunction& getTempPath) {
     buffer.assign(std::max<std::size_t>(length, buffer.size() + 1), L'\0');
   }
   throw std::runtime_error("Cannot determine temp directory.");
+}
+
+WString LogMutexName(const WString& logPath) {
+  static constexpr char16_t kPrefix[] = u"Global\\Kestrane.Stavora.Log:";
+  // File names compare without regard to case, so differently cased spellings
+  // of one path must give one name: upper-case it the way the file system
+  // does, independent of any locale.
+  WString folded = logPath;
+  if (!folded.empty()) {
+    const int length = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, Wide(logPath),
+                                     static_cast<int>(logPath.size()), reinterpret_cast<wchar_t*>(&folded[0]),
+                                     static_cast<int>(folded.size()), nullptr, nullptr, 0);
+    if (length != static_cast<int>(logPath.size())) {
+      folded = logPath;
+      UpperCaseName(folded);
+    }
+  }
+  // '\\' separates namespaces in object names.
+  for (char16_t& unit : folded) {
+    if (unit == u'\\') unit = u'/';
+  }
+  WString name = kPrefix;
+  // Object names end at MAX_PATH characters; a longer path is named by a
+  // 64-bit FNV-1a hash of its folded form instead.
+  if (name.size() + folded.size() < MAX_PATH) return name + folded;
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const char16_t unit : folded) {
+    hash = (hash ^ (unit & 0xFF)) * 1099511628211ull;
+    hash = (hash ^ (unit >> 8)) * 1099511628211ull;
+  }
+  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  name += u"#";
+  for (int shift = 60; shift >= 0; shift -= 4) name += kHex[(hash >> shift) & 0xF];
+  return name;
 }
 
 std::unique_ptr<LogFiles> MakePlatformLogFiles() { return std::make_unique<Win32LogFiles>(); }

@@ -1,5 +1,5 @@
-// The log writer's Win32 services; the temporary-directory query is exposed
-// so that its handling of long directories can be driven by a stand-in.
+// The log writer's Win32 services; the temporary-directory query and the name
+// of the log's mutex are exposed for their tests.
 #pragma once
 
 #include <windows.h>
@@ -20,5 +20,10 @@ using GetTempPathFunction = std::function<DWORD(DWORD size, wchar_t* buffer)>;
 // std::runtime_error("Cannot determine temp directory.") when the call
 // returns 0 or keeps asking for more.
 WString QueryTempDirectory(const GetTempPathFunction& getTempPath);
+
+// The name of the mutex that every process writing the log at `logPath`
+// shares: "Global\Kestrane.Stavora.Log:" and the path upper-cased with '/'
+// for '\', or a hash of that path when the name would not fit in MAX_PATH.
+WString LogMutexName(const WString& logPath);
 
 }  // namespace stavora

@@ -83,12 +83,13 @@ class Win32Registry final : public IRegistry {
   REGSAM m_view;
 };
 
+// At namespace scope: a function-local static with a destructor needs a
+// thread-safe guard, whose runtime lock would outlive the library.
+Win32Registry g_systemRegistry;
+
 }  // namespace
 
-IRegistry& SystemRegistry() {
-  static Win32Registry registry;
-  return registry;
-}
+IRegistry& SystemRegistry() { return g_systemRegistry; }
 
 IRegistry& SystemRegistryView(RegistryView view) {
   static Win32Registry view32(KEY_WOW64_32KEY);

@@ -59,8 +59,21 @@ TypeInfoCache& LookupTypeInfo() { return g_lookupTypeInfo; }
 
 }  // namespace stavora
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID /*reserved*/) {
+// The statically linked C++ runtime sets aside an emergency pool for
+// exceptions thrown while memory is short (about 73 KiB on x64) when the
+// library loads, and never gives it back on its own: every load and unload
+// would leave it behind in the host's heap. libstdc++ frees it through this
+// hook, which it provides for leak checkers.
+namespace __gnu_cxx {
+void __freeres() noexcept;
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH && stavora::g_initialisationFailed) return FALSE;
+  // Unloaded by FreeLibrary (reserved is null; at process exit it is not, and
+  // the memory goes with the process). Our threads have ended by now, and the
+  // static destructors that follow throw nothing.
+  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) __gnu_cxx::__freeres();
   return TRUE;
 }
 

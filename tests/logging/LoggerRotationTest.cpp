@@ -30,6 +30,7 @@ struct Script {
   std::vector<bool> renameResults;        // consumed in order; empty: succeed
   bool removeResult = true;
   bool appendResult = true;
+  bool lockResult = true;  // whether the lock across processes is given
   std::vector<std::string> calls;
   std::vector<std::string> appended;
 };
@@ -80,6 +81,11 @@ class ScriptedLogFiles final : public LogFiles {
     when.tm_sec = 20;
     return when;
   }
+  bool LockAcrossProcesses(const WString& path) override {
+    m_script.calls.push_back("lock " + Narrow(path));
+    return m_script.lockResult;
+  }
+  void UnlockAcrossProcesses() override { m_script.calls.push_back("unlock"); }
 
  private:
   Script& m_script;
@@ -126,11 +132,11 @@ TEST(LoggerRotation, BelowTheThresholdOrUnmeasuredAppends) {
     Script script;
     script.sizes[kLog] = size;
     LoggerOver(script)->Write(u"x");
-    EXPECT_EQ(script.calls, (Calls{"size log", "append log"})) << "size " << size;
+    EXPECT_EQ(script.calls, (Calls{"lock log", "size log", "append log", "unlock"})) << "size " << size;
   }
   Script missing;  // -1: no file or no size
   LoggerOver(missing)->Write(u"x");
-  EXPECT_EQ(missing.calls, (Calls{"size log", "append log"}));
+  EXPECT_EQ(missing.calls, (Calls{"lock log", "size log", "append log", "unlock"}));
 }
 
 TEST(LoggerRotation, AtTheThresholdRenamesToTheBackupFirst) {
@@ -138,7 +144,7 @@ TEST(LoggerRotation, AtTheThresholdRenamesToTheBackupFirst) {
     Script script;
     script.sizes[kLog] = size;
     LoggerOver(script)->Write(u"x");
-    EXPECT_EQ(script.calls, (Calls{"size log", "rename log backup", "append log"})) << "size " << size;
+    EXPECT_EQ(script.calls, (Calls{"lock log", "size log", "rename log backup", "append log", "unlock"})) << "size " << size;
   }
 }
 
@@ -147,7 +153,7 @@ TEST(LoggerRotation, BackupInTheWayIsRemovedAndTheRenameTriedOnce) {
   script.sizes[kLog] = 1048576;
   script.renameResults = {false, true};
   LoggerOver(script)->Write(u"x");
-  EXPECT_EQ(script.calls, (Calls{"size log", "rename log backup", "remove backup", "rename log backup", "append log"}));
+  EXPECT_EQ(script.calls, (Calls{"lock log", "size log", "rename log backup", "remove backup", "rename log backup", "append log", "unlock"}));
 }
 
 TEST(LoggerRotation, SecondRenameFailingStillWritesTheLine) {
@@ -156,13 +162,13 @@ TEST(LoggerRotation, SecondRenameFailingStillWritesTheLine) {
   script.renameResults = {false, false};
   auto logger = LoggerOver(script);
   logger->Write(u"first");
-  EXPECT_EQ(script.calls, (Calls{"size log", "rename log backup", "remove backup", "rename log backup", "append log"}));
+  EXPECT_EQ(script.calls, (Calls{"lock log", "size log", "rename log backup", "remove backup", "rename log backup", "append log", "unlock"}));
   EXPECT_EQ(script.appended.size(), 1u);
   // The next line tries the whole rotation again.
   script.renameResults = {false, false};
   script.calls.clear();
   logger->Write(u"second");
-  EXPECT_EQ(script.calls, (Calls{"size log", "rename log backup", "remove backup", "rename log backup", "append log"}));
+  EXPECT_EQ(script.calls, (Calls{"lock log", "size log", "rename log backup", "remove backup", "rename log backup", "append log", "unlock"}));
 }
 
 TEST(LoggerRotation, BackupThatCannotBeRemovedLeavesTheLogInPlace) {
@@ -171,7 +177,7 @@ TEST(LoggerRotation, BackupThatCannotBeRemovedLeavesTheLogInPlace) {
   script.renameResults = {false};
   script.removeResult = false;
   LoggerOver(script)->Write(u"x");
-  EXPECT_EQ(script.calls, (Calls{"size log", "rename log backup", "remove backup", "append log"}));
+  EXPECT_EQ(script.calls, (Calls{"lock log", "size log", "rename log backup", "remove backup", "append log", "unlock"}));
   ASSERT_EQ(script.appended.size(), 1u);
   EXPECT_EQ(script.appended[0], "2026/12/08 06:08:20:\tx\r\n");
 }
@@ -181,14 +187,24 @@ TEST(LoggerWrite, FailedAppendIsDroppedWithoutRetryOrError) {
   script.appendResult = false;
   auto logger = LoggerOver(script);
   logger->Write(u"lost");
-  EXPECT_EQ(script.calls, (Calls{"size log", "append log"}));
+  EXPECT_EQ(script.calls, (Calls{"lock log", "size log", "append log", "unlock"}));
   // The logger carries on with the next line.
   script.appendResult = true;
   script.calls.clear();
   logger->Write(u"kept");
-  EXPECT_EQ(script.calls, (Calls{"size log", "append log"}));
+  EXPECT_EQ(script.calls, (Calls{"lock log", "size log", "append log", "unlock"}));
   ASSERT_EQ(script.appended.size(), 1u);
   EXPECT_EQ(script.appended[0], "2026/12/08 06:08:20:\tkept\r\n");
+}
+
+TEST(LoggerWrite, LockAcrossProcessesRefusedStillWritesAndReleasesNothing) {
+  Script script;
+  script.sizes[kLog] = 1048576;
+  script.lockResult = false;
+  LoggerOver(script)->Write(u"alone");
+  EXPECT_EQ(script.calls, (Calls{"lock log", "size log", "rename log backup", "append log"}));
+  ASSERT_EQ(script.appended.size(), 1u);
+  EXPECT_EQ(script.appended[0], "2026/12/08 06:08:20:\talone\r\n");
 }
 
 TEST(LoggerInstance, FailedCreationStoresNothingAndTheNextCallTriesAgain) {
@@ -249,6 +265,8 @@ class OverlapDetectingLogFiles final : public LogFiles {
   std::tm LocalTime() override {
     return Enter([] { return std::tm{}; });
   }
+  bool LockAcrossProcesses(const WString&) override { return true; }
+  void UnlockAcrossProcesses() override {}
 
 };
 

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
+#include <memory>
 #include <regex>
 #include <stdexcept>
 #include <string>
@@ -204,6 +206,171 @@ TEST_F(LoggerWin32, NonAsciiTempDirectoryAndMessage) {
   const std::string expected = "LoadRegistry(): cannot read " + std::string(m_tmp.begin(), m_tmp.end()) +
                                "\\T\xe9mp ?\\Kestrane\\Log\\Stavora.log";
   EXPECT_EQ(Messages(ReadBytes(odd + L"\\Kestrane\\Log\\Stavora.log")), (std::vector<std::string>{expected, "next"}));
+}
+
+using OwnedHandle = std::unique_ptr<void, decltype(&CloseHandle)>;
+
+std::wstring ExecutableDirectory() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const std::wstring result(path, length);
+  return result.substr(0, result.find_last_of(L"\\/") + 1);
+}
+
+// Starts log_writer_process.exe (beside this program) for `writer`; it waits
+// for `startEvent` before it writes. Null (and a failure) when it cannot start.
+OwnedHandle StartWriter(const std::wstring& writer, int count, const std::wstring& startEvent) {
+  std::wstring commandLine = L"\"" + ExecutableDirectory() + L"log_writer_process.exe\" " + writer + L" " +
+                             std::to_wstring(count) + L" " + startEvent;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+    ADD_FAILURE() << "CreateProcess failed, error " << GetLastError();
+    return OwnedHandle(nullptr, &CloseHandle);
+  }
+  CloseHandle(started.hThread);
+  return OwnedHandle(started.hProcess, &CloseHandle);
+}
+
+// Two processes, each with its own Logger and log lock, write to one log at
+// once across the rotation threshold: every line whole, none lost, the one
+// backup holding the first megabyte. Each writes 3000 lines of 190 to 340
+// bytes, about 1.5 MB together, so the log crosses 1 MiB once and the backup
+// is never pushed out by a second crossing.
+TEST_F(LoggerWin32, TwoProcessesWritingAcrossTheRotationLoseNothing) {
+  MakeLogDirectory();
+  constexpr int kLinesEach = 3000;
+  const std::wstring eventName = L"Local\\stavora-log-writers-" + std::to_wstring(GetCurrentProcessId());
+  OwnedHandle start(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()), &CloseHandle);
+  ASSERT_NE(start.get(), nullptr) << "error " << GetLastError();
+
+  // The children inherit TMP and TEMP, so they log to this test's directory.
+  OwnedHandle writers[] = {StartWriter(L"A", kLinesEach, eventName), StartWriter(L"B", kLinesEach, eventName)};
+  ASSERT_TRUE(writers[0] && writers[1]);
+  ASSERT_TRUE(SetEvent(start.get()));
+  HANDLE both[] = {writers[0].get(), writers[1].get()};
+  ASSERT_EQ(WaitForMultipleObjects(2, both, TRUE, 120000), WAIT_OBJECT_0) << "the writers did not finish";
+  for (const OwnedHandle& writer : writers) {
+    DWORD exitCode = 99;
+    ASSERT_TRUE(GetExitCodeProcess(writer.get(), &exitCode));
+    ASSERT_EQ(exitCode, 0u) << "a writer failed";
+  }
+
+  const std::string backup = ReadBytes(BackupFile());
+  const std::string log = ReadBytes(LogFile());
+  ASSERT_NE(backup, "<missing>") << "no rotation happened";
+  ASSERT_NE(log, "<missing>");
+  // One rotation: the backup is the log as it stood when it first reached the
+  // threshold, so it ends within one line above it, and what followed stays
+  // below it.
+  EXPECT_GE(backup.size(), 1048576u);
+  EXPECT_LT(backup.size(), 1048576u + 400u);
+  EXPECT_LT(log.size(), 1048576u);
+
+  // Every line whole and in its own form; each writer's numbers all present,
+  // once each, the backup's before the log's.
+  const std::regex form("LogWriter\\(\\): ([AB]) (\\d+) (\\d+) (x*)");
+  std::map<std::string, std::vector<int>> seen;  // writer -> numbers, backup first
+  std::map<std::string, int> inBackup;
+  for (const auto& [file, bytes] : {std::make_pair("backup", &backup), std::make_pair("log", &log)}) {
+    for (const std::string& message : Messages(*bytes)) {
+      std::smatch parts;
+      if (!std::regex_match(message, parts, form) || std::stoul(parts[3]) != static_cast<unsigned long>(parts[4].length())) {
+        ADD_FAILURE() << "a line of the " << file << " is not whole: " << message.substr(0, 80);
+        continue;
+      }
+      seen[parts[1]].push_back(std::stoi(parts[2]));
+      if (std::string(file) == "backup") ++inBackup[parts[1]];
+    }
+  }
+  for (const std::string writer : {"A", "B"}) {
+    const std::vector<int>& numbers = seen[writer];
+    EXPECT_EQ(numbers.size(), static_cast<std::size_t>(kLinesEach)) << "writer " << writer << " lost or doubled lines";
+    std::vector<int> expected(kLinesEach);
+    for (int i = 0; i < kLinesEach; ++i) expected[i] = i;
+    // In order across both files: a process's lines after the rotation never
+    // land in the backup.
+    EXPECT_TRUE(numbers == expected) << "writer " << writer << ": lines missing, doubled or out of order; "
+                                     << inBackup[writer] << " in the backup";
+  }
+}
+
+struct MutexProbe {
+  HANDLE mutex;
+  DWORD waited;
+};
+
+// Tries `MutexProbe::mutex` without waiting and gives it back if it got it.
+DWORD WINAPI ProbeMutex(void* parameter) {
+  auto* probe = static_cast<MutexProbe*>(parameter);
+  probe->waited = WaitForSingleObject(probe->mutex, 0);
+  if (probe->waited == WAIT_OBJECT_0 || probe->waited == WAIT_ABANDONED) ReleaseMutex(probe->mutex);
+  return 0;
+}
+
+// Takes the mutex `parameter` and ends without releasing it.
+DWORD WINAPI TakeMutexAndQuit(void* parameter) { return WaitForSingleObject(static_cast<HANDLE>(parameter), INFINITE); }
+
+// Whether a thread other than the caller can take `mutex` at once (it gives
+// it back before it ends, so the answer leaves nothing owned).
+bool FreeForAnotherThread(HANDLE mutex) {
+  MutexProbe probe{mutex, WAIT_FAILED};
+  OwnedHandle thread(CreateThread(nullptr, 0, &ProbeMutex, &probe, 0, nullptr), &CloseHandle);
+  if (!thread) return false;
+  WaitForSingleObject(thread.get(), INFINITE);
+  return probe.waited == WAIT_OBJECT_0;
+}
+
+// The lock shared with other processes is the named mutex of the log's path;
+// a line takes it and gives it back, and a holder that ended without giving
+// it back (abandoned) does not keep the next line from taking and releasing it.
+TEST_F(LoggerWin32, LinesTakeAndGiveBackTheLogMutexEvenWhenAbandoned) {
+  MakeLogDirectory();
+  Logger* logger = Logger::GetInstance();
+  const WString name = LogMutexName(logger->LogPath());
+  OwnedHandle mutex(CreateMutexExW(nullptr, reinterpret_cast<const wchar_t*>(name.c_str()), 0,
+                                   SYNCHRONIZE | MUTEX_MODIFY_STATE),
+                    &CloseHandle);
+  ASSERT_NE(mutex.get(), nullptr) << "error " << GetLastError();
+
+  logger->Write(u"first");
+  EXPECT_TRUE(FreeForAnotherThread(mutex.get())) << "the mutex is still held after a line";
+
+  // A thread that takes the mutex and ends without releasing it.
+  OwnedHandle quitter(CreateThread(nullptr, 0, &TakeMutexAndQuit, mutex.get(), 0, nullptr), &CloseHandle);
+  ASSERT_TRUE(quitter);
+  ASSERT_EQ(WaitForSingleObject(quitter.get(), 10000), WAIT_OBJECT_0);
+  DWORD quitterWaited = 99;
+  ASSERT_TRUE(GetExitCodeThread(quitter.get(), &quitterWaited));
+  ASSERT_EQ(quitterWaited, WAIT_OBJECT_0);
+
+  logger->Write(u"after an abandoned holder");
+  EXPECT_TRUE(FreeForAnotherThread(mutex.get())) << "a line after an abandoned holder kept the mutex";
+  EXPECT_EQ(Messages(ReadBytes(LogFile())), (std::vector<std::string>{"first", "after an abandoned holder"}));
+}
+
+// Processes meet on one mutex whatever case their %TEMP% is spelled in, and
+// the name never carries a backslash past the namespace or exceeds MAX_PATH.
+TEST(LogMutexName, OneNamePerFileWhateverItsCase) {
+  const WString name = LogMutexName(u"C:\\Temp\\Kestrane\\Log\\Stavora.log");
+  EXPECT_EQ(name, u"Global\\Kestrane.Stavora.Log:C:/TEMP/KESTRANE/LOG/STAVORA.LOG");
+  EXPECT_EQ(LogMutexName(u"c:\\temp\\KESTRANE\\log\\stavora.LOG"), name);
+  // Beyond ASCII too, as the file system compares names.
+  EXPECT_EQ(LogMutexName(u"C:\\T\u00e9mp\\\u03c9\\Stavora.log"), LogMutexName(u"c:\\T\u00c9MP\\\u03a9\\STAVORA.log"));
+  EXPECT_NE(LogMutexName(u"C:\\Temp1\\Kestrane\\Log\\Stavora.log"), name);
+
+  const WString deep = u"C:\\" + WString(300, u'd') + u"\\Kestrane\\Log\\Stavora.log";
+  const WString deepName = LogMutexName(deep);
+  EXPECT_LT(deepName.size(), static_cast<std::size_t>(MAX_PATH));
+  EXPECT_EQ(deepName.rfind(u"Global\\Kestrane.Stavora.Log:", 0), 0u);
+  EXPECT_EQ(deepName.find(u'\\', 7), WString::npos);
+  WString deepUpper = deep;
+  for (char16_t& unit : deepUpper) unit = unit == u'd' ? u'D' : unit;
+  EXPECT_EQ(LogMutexName(deepUpper), deepName);
+  WString deepOther = deep;
+  deepOther[150] = u'e';
+  EXPECT_NE(LogMutexName(deepOther), deepName);
 }
 
 // GetTempPathW as Windows answers for a directory `text`: the length when it
