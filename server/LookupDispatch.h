@@ -3,6 +3,7 @@
 // process-wide type information of IStavoraLookup.
 #pragma once
 
+#include "platform/ComBoundary.h"
 #include "resources/Stavora.h"
 #include "server/ServerGlobals.h"
 #include "server/TypeInfoCache.h"
@@ -22,13 +23,17 @@ class CStavoraDispatch : public Lookup {
   }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT nameCount,
                                           LCID locale, DISPID* dispIds) override {
-    return LookupTypeInfo().GetIDsOfNames(iid, names, nameCount, locale, dispIds);
+    return CallAtBoundary([&] {
+      return LookupTypeInfo().GetIDsOfNames(iid, names, nameCount, locale, dispIds);
+    });
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID iid, LCID locale, WORD flags,
                                    DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                                    UINT* argumentError) override {
-    return LookupTypeInfo().Invoke(static_cast<IStavoraLookup*>(this), member, iid, locale, flags,
-                                   params, result, exception, argumentError);
+    return CallAtBoundary([&] {
+      return LookupTypeInfo().Invoke(static_cast<IStavoraLookup*>(this), member, iid, locale,
+                                     flags, params, result, exception, argumentError);
+    });
   }
 };
 

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "platform/ComBoundary.h"
 #include "server/InterfaceTable.h"
 #include "server/LookupDispatch.h"
 #include "server/ServerGlobals.h"
@@ -104,6 +105,24 @@ class CStavoraLookupAggregateT final : public IUnknown {
   CStavoraLookupInnerT<Lookup> m_inner;
 };
 
+// Constructs one form with `arguments`, takes its module lock and asks it
+// for `iid`; a form that does not give `iid` is destroyed again.
+template <class Form, class... Arguments>
+HRESULT CreateLookupForm(REFIID iid, void** out, Arguments... arguments) {
+  Form* form = nullptr;
+  const HRESULT made = CallAtBoundary(
+      [&]() -> HRESULT {
+        form = new Form(arguments...);
+        return S_OK;
+      },
+      E_OUTOFMEMORY);
+  if (FAILED(made)) return made;
+  TheModule().AddLock();
+  const HRESULT hr = form->QueryInterface(iid, out);
+  if (hr != S_OK) form->Destroy();
+  return hr;
+}
+
 // CreateLookupInstance for a given lookup class: standalone without an outer
 // object, aggregated with one. Any exception from construction (the lookup's
 // constructor, or the allocation) becomes E_OUTOFMEMORY; no module lock is
@@ -113,28 +132,8 @@ template <class Lookup>
 HRESULT CreateLookupInstanceT(IUnknown* outer, REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  if (outer == nullptr) {
-    CStavoraLookupObjectT<Lookup>* object = nullptr;
-    try {
-      object = new CStavoraLookupObjectT<Lookup>();
-    } catch (...) {
-      return E_OUTOFMEMORY;
-    }
-    TheModule().AddLock();
-    const HRESULT hr = object->QueryInterface(iid, out);
-    if (hr != S_OK) object->Destroy();
-    return hr;
-  }
-  CStavoraLookupAggregateT<Lookup>* holder = nullptr;
-  try {
-    holder = new CStavoraLookupAggregateT<Lookup>(outer);
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
-  TheModule().AddLock();
-  const HRESULT hr = holder->QueryInterface(iid, out);
-  if (hr != S_OK) holder->Destroy();
-  return hr;
+  if (outer == nullptr) return CreateLookupForm<CStavoraLookupObjectT<Lookup>>(iid, out);
+  return CreateLookupForm<CStavoraLookupAggregateT<Lookup>>(iid, out, outer);
 }
 
 }  // namespace stavora

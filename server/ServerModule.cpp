@@ -4,6 +4,7 @@
 
 #include <olectl.h>
 
+#include "platform/ComBoundary.h"
 #include "resources/Stavora.h"
 #include "server/ClassFactory.h"
 #include "server/ClassTable.h"
@@ -80,17 +81,23 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID rese
 STDAPI DllCanUnloadNow() { return stavora::TheModule().LockCount() == 0 ? S_OK : S_FALSE; }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
-  return stavora::g_classTable.GetClassObject(clsid, iid, out);
+  return stavora::CallAtBoundary(
+      [&] { return stavora::g_classTable.GetClassObject(clsid, iid, out); });
 }
 
 STDAPI DllRegisterServer() {
-  return stavora::RegisterServer(stavora::g_classTable, stavora::TheModule());
+  return stavora::CallAtBoundary(
+      [] { return stavora::RegisterServer(stavora::g_classTable, stavora::TheModule()); });
 }
 
 STDAPI DllUnregisterServer() {
-  return stavora::UnregisterServer(stavora::g_classTable, stavora::TheModule());
+  return stavora::CallAtBoundary(
+      [] { return stavora::UnregisterServer(stavora::g_classTable, stavora::TheModule()); });
 }
 
 STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
-  return stavora::InstallServer(stavora::g_classTable, stavora::TheModule(), install, commandLine);
+  return stavora::CallAtBoundary([&] {
+    return stavora::InstallServer(stavora::g_classTable, stavora::TheModule(), install,
+                                  commandLine);
+  });
 }

@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "platform/ComBoundary.h"
 #include "platform/ScopedBstr.h"
 #include "platform/ScopedSafeArray.h"
 #include "platform/ScopedVariant.h"
@@ -73,37 +74,29 @@ HRESULT LookUpSections(const SectionMap& store, StoreLock& lock, VARIANT* sectio
                        const AutomationCalls& calls) {
   if (sections == nullptr) return E_POINTER;
   VariantInit(sections);
-  try {
+  return CallAtBoundary([&]() -> HRESULT {
     StoreLockGuard guard(lock);
     return BuildNameList(store, sections, calls);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  });
 }
 
 HRESULT LookUpSection(const SectionMap& store, StoreLock& lock, const OLECHAR* section,
                       VARIANT* keys, const AutomationCalls& calls) {
   if (keys == nullptr) return E_POINTER;
   VariantInit(keys);
-  try {
+  return CallAtBoundary([&]() -> HRESULT {
     StoreLockGuard guard(lock);
     const auto found = store.find(ClientName(section));
     if (found == store.end()) return S_FALSE;
     return BuildNameList(found->second, keys, calls);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  });
 }
 
 HRESULT LookUpKey(const SectionMap& store, StoreLock& lock, const OLECHAR* section,
                   const OLECHAR* key, BSTR* value, const AutomationCalls& calls) {
   if (value == nullptr) return E_POINTER;
   *value = nullptr;
-  try {
+  return CallAtBoundary([&]() -> HRESULT {
     StoreLockGuard guard(lock);
     const WString sectionName = ClientName(section);
     const WString keyName = ClientName(key);
@@ -121,11 +114,7 @@ HRESULT LookUpKey(const SectionMap& store, StoreLock& lock, const OLECHAR* secti
     if (!result) return E_OUTOFMEMORY;
     *value = result.Release();
     return stored != nullptr ? S_OK : S_FALSE;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
+  });
 }
 
 }  // namespace stavora

@@ -48,14 +48,26 @@ constexpr char16_t kReloadThrew[] =
     u"ProcessChanges(): The reload ended with an exception.";
 constexpr char16_t kNoTarget[] = u"Start(): No object to reload.";
 
+// The watcher thread's barrier: runs `step` and reports whether it ended
+// without an exception. Nothing may unwind into the system's thread start,
+// and nobody up the thread's stack could report a failure anyway, so every
+// step that can throw runs through here and decides for itself what a
+// failure means.
+template <class Step>
+bool CompletedOnWatcherThread(Step&& step) noexcept {
+  try {
+    step();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
 // Writes a line from the watcher thread. An exception from the log writer
 // (it could not start, or memory ran out) must not end the thread, and there
 // is nowhere else to report it, so the line is dropped.
 void LogOnWatcherThread(const char16_t* message) noexcept {
-  try {
-    Logger::GetInstance()->Write(message);
-  } catch (...) {
-  }
+  (void)CompletedOnWatcherThread([message] { Logger::GetInstance()->Write(message); });
 }
 
 // Queued to the watcher thread to end its alertable sleep at once.
@@ -120,12 +132,9 @@ void DirectoryWatcher::StartFileNotificationThread() {
 
 DWORD WINAPI DirectoryWatcher::ThreadMain(LPVOID parameter) {
   auto* watcher = static_cast<DirectoryWatcher*>(parameter);
-  // Everything that can throw on this thread catches for itself; this is the
-  // last guard, so that nothing unwinds into the system's thread start.
-  try {
-    watcher->SetUpDirectoryWatcher();
-  } catch (...) {
-  }
+  // Everything that can throw on this thread is guarded where it runs; this
+  // is the last guard, so that nothing unwinds into the system's thread start.
+  (void)CompletedOnWatcherThread([watcher] { watcher->SetUpDirectoryWatcher(); });
   return 0;
 }
 
@@ -319,11 +328,10 @@ void DirectoryWatcher::ProcessChanges(DWORD bytesTransferred) {
   // After a run of failed reads, changes may have gone unreported.
   bool namesFile = m_readErrorRun;
   m_readErrorRun = false;
-  try {
-    namesFile = ChangesNameFile(m_buffer, reported, m_fileName) || namesFile;
-  } catch (...) {
-    // Only the copy of a name can fail (memory). The batch may have named
-    // the file, so reload rather than miss it.
+  // Only the copy of a name can fail (memory). The batch may have named the
+  // file, so a failed walk reloads rather than miss it.
+  if (!CompletedOnWatcherThread(
+          [&] { namesFile = ChangesNameFile(m_buffer, reported, m_fileName) || namesFile; })) {
     namesFile = true;
   }
   if (namesFile) Reload();
@@ -334,13 +342,11 @@ void DirectoryWatcher::ProcessChanges(DWORD bytesTransferred) {
 // reported, and a change made since the caller's load is caught by the stamp.
 void DirectoryWatcher::ReloadIfChangedSinceLoad() {
   if (m_loaded.path.empty()) return;
+  // Only the copy of the path can fail (memory): reload rather than miss a
+  // change.
   bool changed = true;
-  try {
-    changed = !FileStamp::Of(m_loaded.path).SameFileState(m_loaded);
-  } catch (...) {
-    // Only the copy of the path can fail (memory): reload rather than miss
-    // a change.
-  }
+  (void)CompletedOnWatcherThread(
+      [&] { changed = !FileStamp::Of(m_loaded.path).SameFileState(m_loaded); });
   if (changed) Reload();
 }
 
@@ -348,9 +354,7 @@ void DirectoryWatcher::ReloadIfChangedSinceLoad() {
 // under way, and an exception from the reload ends only that reload.
 void DirectoryWatcher::Reload() {
   if (m_stop) return;
-  try {
-    (m_target->*m_reload)();
-  } catch (...) {
+  if (!CompletedOnWatcherThread([this] { (m_target->*m_reload)(); })) {
     LogOnWatcherThread(kReloadThrew);
   }
 }
