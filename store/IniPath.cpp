@@ -32,6 +32,11 @@ IniLocation LocateIniFile(WString path) {
     location.directory = path.substr(0, separator);
     location.fileName = path.substr(separator + 1);
   }
+  const WString& directory = location.directory;
+  const bool bareDrive = directory.size() == 2 && directory[1] == u':' &&
+                         ((directory[0] >= u'A' && directory[0] <= u'Z') ||
+                          (directory[0] >= u'a' && directory[0] <= u'z'));
+  location.directoryToOpen = bareDrive ? directory + u"\\" : directory;
   location.path = std::move(path);
   return location;
 }

@@ -1,12 +1,13 @@
 // Where a lookup object's INI file is: the configured path value or the
-// built-in default, upper-cased by the name rule and split into directory and
-// file name for the watcher.
+// built-in default, upper-cased by the name rule and split once into what the
+// object and its watcher need.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "store/NameRule.h"
+#include "store/ProfileSource.h"
 
 namespace stavora {
 
@@ -40,11 +41,15 @@ class PathValueReader {
   ~PathValueReader() = default;
 };
 
-// The INI path as the object keeps it, with the two parts the watcher needs.
+// The INI file's location, computed once and handed to the watcher whole.
 struct IniLocation {
-  WString path;       // upper-cased full path
-  WString directory;  // before the last backslash, without it
-  WString fileName;   // after the last backslash
+  WString path;             // upper-cased full path
+  WString directory;        // before the last backslash, without it
+  WString fileName;         // after the last backslash
+  WString directoryToOpen;  // `directory` as it is opened: a bare drive ("D:")
+                            // names the drive's current folder, so its root
+                            // ("D:\") is opened instead
+  FileState loaded;         // the file as it stood before the object's first load
 };
 
 // The configured path when `reader` reads it, else kDefaultIniPath. Of the
@@ -54,6 +59,7 @@ WString ConfiguredIniPath(PathValueReader& reader);
 
 // Upper-cases `path` by the name rule and splits it at its last backslash.
 // Without a backslash, directory and file name are both the whole path.
+// `loaded` is left for the caller to fill.
 IniLocation LocateIniFile(WString path);
 
 }  // namespace stavora

@@ -2,6 +2,7 @@
 // a stop of the watcher before anything it uses is freed.
 #include "store/StavoraLookup.h"
 
+#include "platform/FileState.h"
 #include "platform/ProfileSourceWin32.h"
 #include "store/ConfigurationWin32.h"
 #include "store/IniPath.h"
@@ -13,15 +14,14 @@ namespace stavora {
 CStavoraLookup::CStavoraLookup() : m_watcher(std::in_place), m_iniPath(kDefaultIniPath) {
   RegistryPathValueReader registry;
   IniLocation location = LocateIniFile(ConfiguredIniPath(registry));
-  m_iniPath = std::move(location.path);
+  m_iniPath = location.path;
 
-  // Stamped before the load: a save during or after it, before the watcher's
+  // Taken before the load: a save during or after it, before the watcher's
   // first read is pending, makes the watcher reload once.
-  const FileStamp loaded = FileStamp::Of(m_iniPath);
+  location.loaded = ReadFileState(m_iniPath);
   LoadRegistry();
 
-  m_watcher->Start(location.fileName, location.directory, this, &StavoraLoader::LoadRegistry,
-                   loaded);
+  m_watcher->Start(location, this, &StavoraLoader::LoadRegistry);
 }
 
 CStavoraLookup::~CStavoraLookup() {

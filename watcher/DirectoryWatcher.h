@@ -6,20 +6,12 @@
 
 #include <atomic>
 
+#include "store/IniPath.h"
 #include "store/NameRule.h"
 #include "store/ProfileSource.h"
 #include "store/StavoraLoader.h"
 
 namespace stavora {
-
-// The watched file's path and its state at one moment.
-struct FileStamp {
-  WString path;  // empty: nothing to compare
-  FileState state;
-
-  static FileStamp Of(const WString& path);
-  bool SameFileState(const FileStamp& other) const { return state == other.state; }
-};
 
 class DirectoryWatcher {
  public:
@@ -46,20 +38,18 @@ class DirectoryWatcher {
   DirectoryWatcher(const DirectoryWatcher&) = delete;
   DirectoryWatcher& operator=(const DirectoryWatcher&) = delete;
 
-  // Copies `fileName` (already upper-cased by the name rule) and `directory`
-  // (no trailing backslash), keeps `target` (not owned) and `reload`, and
-  // starts the thread. Failures are logged, not returned. Called once; later
-  // calls are ignored. An exception (memory, or the log writer unable to
-  // start) leaves to the caller with no thread running.
+  // Takes the INI file's location (names already upper-cased by the name
+  // rule), keeps `target` (not owned) and `reload`, and starts the thread.
+  // Failures are logged, not returned. Called once; later calls are ignored.
+  // An exception (memory, or the log writer unable to start) leaves to the
+  // caller with no thread running.
   //
-  // `loaded` is the INI file as it stood before the caller's own load. Changes
-  // are reported only from the first pending read on, so a save made between
-  // that load and the first read would go unseen; once the first read is
-  // pending, the thread compares the file with `loaded` and reloads once if
-  // it differs. An empty stamp path skips the comparison.
-  void Start(const WString& fileName, const WString& directory,
-             StavoraLoader* target, ReloadOperation reload,
-             const FileStamp& loaded = FileStamp());
+  // `location.loaded` is the INI file as it stood before the caller's own
+  // load. Changes are reported only from the first pending read on, so a save
+  // made between that load and the first read would go unseen; once the first
+  // read is pending, the thread compares the file with `loaded` and reloads
+  // once if it differs.
+  void Start(const IniLocation& location, StavoraLoader* target, ReloadOperation reload);
 
  private:
   void StartFileNotificationThread();
@@ -79,6 +69,9 @@ class DirectoryWatcher {
 
   WString m_fileName;
   WString m_directory;
+  WString m_directoryToOpen;  // m_directory as it is opened
+  WString m_filePath;         // the INI file, for comparing its state
+  FileState m_loaded;         // the file as the caller loaded it; checked once
   std::atomic<bool> m_stop;
   bool m_waiting;  // a change read is pending; watcher thread only
   bool m_readErrorRun = false;  // the last completion was a failed read; thread only
@@ -87,7 +80,6 @@ class DirectoryWatcher {
   HANDLE m_directoryHandle;
   StavoraLoader* m_target;
   ReloadOperation m_reload;
-  FileStamp m_loaded;  // the file as the caller loaded it; checked once
   // The change records; the platform needs them DWORD-aligned.
   alignas(DWORD) unsigned char m_buffer[kBufferBytes];
   OVERLAPPED m_overlapped;  // hEvent carries the watcher, no event is used

@@ -14,7 +14,6 @@
 #include "logging/Logger.h"
 #include "platform/FileState.h"
 #include "watcher/ChangesNameFile.h"
-#include "watcher/WatchedDirectory.h"
 
 namespace stavora {
 namespace {
@@ -75,13 +74,6 @@ VOID CALLBACK WakeUp(ULONG_PTR) {}
 
 }  // namespace
 
-FileStamp FileStamp::Of(const WString& path) {
-  FileStamp stamp;
-  stamp.path = path;
-  stamp.state = ReadFileState(path);
-  return stamp;
-}
-
 DirectoryWatcher::DirectoryWatcher()
     : m_stop(false),
       m_waiting(true),
@@ -109,19 +101,20 @@ DirectoryWatcher::~DirectoryWatcher() {
   }
 }
 
-void DirectoryWatcher::Start(const WString& fileName, const WString& directory,
-                             StavoraLoader* target, ReloadOperation reload,
-                             const FileStamp& loaded) {
+void DirectoryWatcher::Start(const IniLocation& location, StavoraLoader* target,
+                             ReloadOperation reload) {
   if (m_thread != nullptr) return;
   if (target == nullptr || reload == nullptr) {
     Logger::GetInstance()->Write(kNoTarget);
     return;
   }
-  m_fileName = fileName;
-  m_directory = directory;
+  m_fileName = location.fileName;
+  m_directory = location.directory;
+  m_directoryToOpen = location.directoryToOpen;
+  m_filePath = location.path;
+  m_loaded = location.loaded;
   m_target = target;
   m_reload = reload;
-  m_loaded = loaded;
   StartFileNotificationThread();
 }
 
@@ -144,8 +137,7 @@ void DirectoryWatcher::SetUpDirectoryWatcher() {
 }
 
 bool DirectoryWatcher::OpenDirectory() {
-  const WString directory = DirectoryToOpen(m_directory);
-  m_directoryHandle = CreateFileW(reinterpret_cast<LPCWSTR>(directory.c_str()),
+  m_directoryHandle = CreateFileW(reinterpret_cast<LPCWSTR>(m_directoryToOpen.c_str()),
                                   FILE_LIST_DIRECTORY, kDirectoryShareMode, nullptr,
                                   OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
@@ -182,8 +174,7 @@ bool IdentityOf(HANDLE handle, ULONGLONG* identity, DWORD* volume) {
 // deleted and made again, is another directory at the path: in each case
 // only a new open watches what the path names now.
 bool DirectoryWatcher::DirectoryStillThere() const {
-  const WString directory = DirectoryToOpen(m_directory);
-  const HANDLE probe = CreateFileW(reinterpret_cast<LPCWSTR>(directory.c_str()), 0,
+  const HANDLE probe = CreateFileW(reinterpret_cast<LPCWSTR>(m_directoryToOpen.c_str()), 0,
                                    kDirectoryShareMode, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (probe == INVALID_HANDLE_VALUE) return false;
@@ -341,13 +332,7 @@ void DirectoryWatcher::ProcessChanges(DWORD bytesTransferred) {
 // Called once, with the first read pending: from here on every change is
 // reported, and a change made since the caller's load is caught by the stamp.
 void DirectoryWatcher::ReloadIfChangedSinceLoad() {
-  if (m_loaded.path.empty()) return;
-  // Only the copy of the path can fail (memory): reload rather than miss a
-  // change.
-  bool changed = true;
-  (void)CompletedOnWatcherThread(
-      [&] { changed = !FileStamp::Of(m_loaded.path).SameFileState(m_loaded); });
-  if (changed) Reload();
+  if (ReadFileState(m_filePath) != m_loaded) Reload();
 }
 
 // The one place the target is reloaded. Nothing is reloaded once the stop is

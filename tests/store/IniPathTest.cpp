@@ -150,5 +150,17 @@ TEST(IniPathLocation, RootedFileKeepsAnEmptyOrDriveDirectory) {
   ExpectLocation(Split(u"c:\\a.ini"), u"C:\\A.INI", u"C:", u"A.INI");
 }
 
+// "D:" names the drive's current folder: a file at a drive's root is watched
+// at the root. Every other directory is opened as it stands.
+TEST(IniPathLocation, DirectoryToOpenIsTheRootForABareDrive) {
+  EXPECT_EQ(LocateIniFile(u"c:\\a.ini").directoryToOpen, u"C:\\");
+  EXPECT_EQ(LocateIniFile(u"d:\\cfg\\a.ini").directoryToOpen, u"D:\\CFG");
+  EXPECT_EQ(LocateIniFile(u"\\\\server\\share\\a.ini").directoryToOpen, u"\\\\SERVER\\SHARE");
+  EXPECT_EQ(LocateIniFile(u"api.ini").directoryToOpen, u"API.INI");  // no backslash
+  EXPECT_EQ(LocateIniFile(u"").directoryToOpen, u"");
+  EXPECT_EQ(LocateIniFile(u"1:\\a.ini").directoryToOpen, u"1:");  // not a drive letter
+  EXPECT_EQ(LocateIniFile(u"\u00e4:\\a.ini").directoryToOpen, u"\u00e4:");
+}
+
 }  // namespace
 }  // namespace stavora

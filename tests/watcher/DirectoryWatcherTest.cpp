@@ -4,6 +4,8 @@
 // followed by a change that must reload, so a dead watcher cannot pass.
 #include "watcher/DirectoryWatcher.h"
 
+#include "platform/FileState.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,6 +20,14 @@ constexpr DWORD kWaitLimitMs = 15000;
 constexpr DWORD kQuietSpellMs = 400;
 
 const WString kIniName = u"STAVORA.INI";
+
+// The location of STAVORA.INI in `directory`, stamped now, as a lookup
+// object hands it over right after its first load.
+IniLocation IniIn(const WString& directory) {
+  IniLocation location = LocateIniFile(directory + u"\\" + kIniName);
+  location.loaded = ReadFileState(location.path);
+  return location;
+}
 
 LPCWSTR W(const WString& text) { return reinterpret_cast<LPCWSTR>(text.c_str()); }
 
@@ -191,7 +201,7 @@ class DirectoryWatcherTest : public testing::Test {
   }
 
   void StartWatching(DirectoryWatcher& watcher, CountingLoader& loader) {
-    watcher.Start(kIniName, m_directory, &loader, &StavoraLoader::LoadRegistry);
+    watcher.Start(IniIn(m_directory), &loader, &StavoraLoader::LoadRegistry);
   }
 
   // The first read is issued on the watcher thread some time after Start;
@@ -250,13 +260,13 @@ TEST_F(DirectoryWatcherTest, ChangesThatNameTheIniFileReload) {
 // The caller stamps the file before its own load; a save between that load
 // and the watcher's first pending read is caught by comparing stamps.
 TEST_F(DirectoryWatcherTest, SaveBeforeTheFirstReadReloadsOnce) {
-  const FileStamp loaded = FileStamp::Of(Path(u"stavora.ini"));
-  ASSERT_TRUE(loaded.state.exists);
+  const IniLocation loaded = IniIn(m_directory);
+  ASSERT_TRUE(loaded.loaded.exists);
   ASSERT_TRUE(AppendText(Path(u"stavora.ini"), "C=2\r\n"));  // saved after the load
 
   CountingLoader loader;
   DirectoryWatcher watcher;
-  watcher.Start(kIniName, m_directory, &loader, &StavoraLoader::LoadRegistry, loaded);
+  watcher.Start(loaded, &loader, &StavoraLoader::LoadRegistry);
   EXPECT_TRUE(WaitForLoads(loader, 1)) << "the save before the first read went unseen";
   EXPECT_EQ(1, SettledLoads(loader));
 }
@@ -264,16 +274,15 @@ TEST_F(DirectoryWatcherTest, SaveBeforeTheFirstReadReloadsOnce) {
 TEST_F(DirectoryWatcherTest, UnchangedFileSinceTheLoadDoesNotReload) {
   CountingLoader loader;
   DirectoryWatcher watcher;
-  watcher.Start(kIniName, m_directory, &loader, &StavoraLoader::LoadRegistry,
-                FileStamp::Of(Path(u"stavora.ini")));
+  watcher.Start(IniIn(m_directory), &loader, &StavoraLoader::LoadRegistry);
   EXPECT_EQ(0, SettledLoads(loader));
 
   // Deleted after the load: the stamp says the file existed.
   DirectoryWatcher second;
   CountingLoader secondLoader;
-  const FileStamp loaded = FileStamp::Of(Path(u"stavora.ini"));
+  const IniLocation loaded = IniIn(m_directory);
   ASSERT_TRUE(DeleteFileW(W(Path(u"stavora.ini"))));
-  second.Start(kIniName, m_directory, &secondLoader, &StavoraLoader::LoadRegistry, loaded);
+  second.Start(loaded, &secondLoader, &StavoraLoader::LoadRegistry);
   EXPECT_TRUE(WaitForLoads(secondLoader, 1)) << "a deletion before the first read went unseen";
   ExpectReloadOnIniWrite(loader, SettledLoads(loader));
 }
@@ -359,14 +368,14 @@ TEST_F(DirectoryWatcherTest, DirectoryThatCannotBeOpenedIsLogged) {
   CountingLoader loader;
   {
     DirectoryWatcher watcher;
-    watcher.Start(kIniName, Path(u"missing"), &loader, &StavoraLoader::LoadRegistry);
+    watcher.Start(IniIn(Path(u"missing")), &loader, &StavoraLoader::LoadRegistry);
   }  // the destructor waits for the thread, which logs before it ends
   EXPECT_EQ(1, LoggedSince(logBefore, "SetUpDirectoryWatcher(): Failed to get directory handle."));
 
   const std::string logBeforeEmpty = ReadLogBytes();
   {
     DirectoryWatcher watcher;
-    watcher.Start(u"", u"", &loader, &StavoraLoader::LoadRegistry);
+    watcher.Start(IniLocation(), &loader, &StavoraLoader::LoadRegistry);
   }
   EXPECT_EQ(1, LoggedSince(logBeforeEmpty,
                            "SetUpDirectoryWatcher(): Failed to get directory handle."))
@@ -382,7 +391,7 @@ TEST_F(DirectoryWatcherTest, ReadThatCannotBeIssuedIsLoggedOnceAndReloads) {
   CountingLoader loader;
   {
     DirectoryWatcher watcher;
-    watcher.Start(kIniName, Path(u"stavora.ini"), &loader, &StavoraLoader::LoadRegistry);
+    watcher.Start(IniIn(Path(u"stavora.ini")), &loader, &StavoraLoader::LoadRegistry);
     EXPECT_TRUE(WaitForLoads(loader, 1)) << "no reload after the failed read";
     // Two retries fall in this spell.
     const ULONGLONG until = GetTickCount64() + 2500;
@@ -429,7 +438,7 @@ TEST_F(DirectoryWatcherTest, ReplacedDirectoryIsWatchedAgainOnceItIsBack) {
 TEST_F(DirectoryWatcherTest, DirectoryCreatedAfterTheStartIsWatched) {
   CountingLoader loader;
   DirectoryWatcher watcher;
-  watcher.Start(kIniName, Path(u"later"), &loader, &StavoraLoader::LoadRegistry);
+  watcher.Start(IniIn(Path(u"later")), &loader, &StavoraLoader::LoadRegistry);
   EXPECT_EQ(0, SettledLoads(loader));
   ASSERT_TRUE(CreateDirectoryW(W(Path(u"later")), nullptr));
   EXPECT_TRUE(WaitForLoads(loader, 1)) << "no reload once the directory appeared";
@@ -442,7 +451,7 @@ TEST_F(DirectoryWatcherTest, StartWithoutTargetIsLoggedAndStartsNothing) {
   const std::string logBefore = ReadLogBytes();
   {
     DirectoryWatcher watcher;
-    watcher.Start(kIniName, m_directory, nullptr, &StavoraLoader::LoadRegistry);
+    watcher.Start(IniIn(m_directory), nullptr, &StavoraLoader::LoadRegistry);
     ASSERT_TRUE(AppendText(Path(u"stavora.ini"), "1\r\n"));
   }
   EXPECT_EQ(1, LoggedSince(logBefore, "Start(): No object to reload."));
