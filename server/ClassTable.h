@@ -10,10 +10,13 @@
 
 namespace stavora {
 
+class CStavoraModule;
+
 struct ClassEntry {
   const CLSID* clsid;
-  // Registers (true) or unregisters (false) the class's registry entries.
-  HRESULT (*updateRegistry)(bool registering);
+  // Registers (true) or unregisters (false) the class's registry entries,
+  // with the scripts of `module`.
+  HRESULT (*updateRegistry)(CStavoraModule& module, bool registering);
   // Creates the class object around `createInstance` and asks it for `iid`.
   HRESULT (*createClassObject)(InstanceCreationFunction createInstance, REFIID iid, void** out);
   InstanceCreationFunction createInstance;

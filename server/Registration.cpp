@@ -152,20 +152,16 @@ namespace {
 
 // The application-ID script with its one extra variable.
 HRESULT RunAppIdScript(CStavoraModule& module, bool registering) {
-  const RegistrationVariable variables[] = {
-      {u"APPID", reinterpret_cast<const char16_t*>(kStavoraAppId)},
-      {nullptr, nullptr},
-  };
   RegistrationModuleAdapter<CStavoraModule> adapter(module);
-  return RunRegistrationResource(adapter, kAppIdScriptId, registering, variables);
+  return RunRegistrationResource(adapter, kAppIdScriptId, registering, kModuleVariables);
 }
 
 // Each row's own script, in table order; the first failure ends the walk.
 // The rows carry no component categories, so there are none to add or remove.
-HRESULT UpdateClassRows(ClassTable& table, bool registering) {
+HRESULT UpdateClassRows(ClassTable& table, CStavoraModule& module, bool registering) {
   for (ClassEntry& row : table) {
     if (row.updateRegistry == nullptr) continue;
-    const HRESULT hr = row.updateRegistry(registering);
+    const HRESULT hr = row.updateRegistry(module, registering);
     if (FAILED(hr)) return hr;
   }
   return S_OK;
@@ -174,13 +170,13 @@ HRESULT UpdateClassRows(ClassTable& table, bool registering) {
 HRESULT RegisterSteps(ClassTable& table, CStavoraModule& module) {
   HRESULT hr = RunAppIdScript(module, true);
   if (FAILED(hr)) return hr;
-  hr = UpdateClassRows(table, true);
+  hr = UpdateClassRows(table, module, true);
   if (FAILED(hr)) return hr;
   return RegisterOwnTypeLibrary(table.TypeLibModule());
 }
 
 HRESULT UnregisterSteps(ClassTable& table, CStavoraModule& module) {
-  HRESULT hr = UpdateClassRows(table, false);
+  HRESULT hr = UpdateClassRows(table, module, false);
   if (FAILED(hr)) return hr;
   hr = UnregisterOwnTypeLibrary(table.TypeLibModule());
   if (FAILED(hr)) return hr;
@@ -281,12 +277,9 @@ HRESULT KeepRegistrationOfView(CStavoraModule& module, HINSTANCE typeLibModule, 
   // The scripts, run as that registration ran them, in its view.
   IRegistry& registry = SystemRegistryView(view);
   const WString file = Portable(registeredFile);
-  const RegistrationVariable appId[] = {
-      {u"APPID", reinterpret_cast<const char16_t*>(kStavoraAppId)},
-      {nullptr, nullptr},
-  };
   RegistrationModuleAdapter<CStavoraModule> adapter(module);
-  HRESULT hr = RunRegistrationResourceFor(adapter, file.c_str(), kAppIdScriptId, true, appId, registry);
+  HRESULT hr = RunRegistrationResourceFor(adapter, file.c_str(), kAppIdScriptId, true,
+                                          kModuleVariables, registry);
   if (FAILED(hr)) return hr;
   hr = RunRegistrationResourceFor(adapter, file.c_str(), kLookupClassScriptId, true, nullptr, registry);
   if (FAILED(hr)) return hr;

@@ -73,6 +73,13 @@ HRESULT UnregisterOwnTypeLibrary(HINSTANCE typeLibModule);
 // Runs the class script `scriptId` of `module`, with no extra variables.
 HRESULT UpdateClassRegistry(CStavoraModule& module, std::uint16_t scriptId, bool registering);
 
+// A class table row's registration function for the class whose entries
+// script `ScriptId` holds.
+template <std::uint16_t ScriptId>
+HRESULT UpdateClassRegistryFrom(CStavoraModule& module, bool registering) {
+  return UpdateClassRegistry(module, ScriptId, registering);
+}
+
 // DllRegisterServer: the application-ID script, each class's script, then
 // the type library. Steps before a failure stay applied.
 HRESULT RegisterServer(ClassTable& table, CStavoraModule& module);

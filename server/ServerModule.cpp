@@ -35,18 +35,13 @@ HRESULT CreateLookupClassObject(InstanceCreationFunction createInstance, REFIID 
   return CStavoraClassFactory::Create(createInstance, TheModule(), iid, out);
 }
 
-// The lookup class's registry entries come from script 102.
-HRESULT UpdateLookupRegistry(bool registering) {
-  return UpdateClassRegistry(TheModule(), kLookupClassScriptId, registering);
-}
-
 // Construction order matters: the class table first, then the shared type
 // information record, then the module object. Teardown runs in reverse, so
 // the module's termination callbacks (which clear the type information) run
 // while the record still exists, and the class table releases the class
 // object last.
 ClassTable g_classTable(ThisModule(),
-                        ClassEntry{&CLSID_StavoraLookup, &UpdateLookupRegistry,
+                        ClassEntry{&CLSID_StavoraLookup, &UpdateClassRegistryFrom<kLookupClassScriptId>,
                                    &CreateLookupClassObject, &CreateLookupInstance, nullptr},
                         &CStavoraModule::InitialiseLock);
 TypeInfoCache g_lookupTypeInfo(TheModule(), IID_IStavoraLookup);

@@ -6,12 +6,18 @@
 #include <new>
 
 #include "registrar/RegistrarBase.h"
+#include "registrar/ResourceScript.h"
 
 namespace stavora {
 
 bool g_initialisationFailed = false;
 
-const wchar_t kStavoraAppId[] = L"{2E7B5F90-C4A1-4D83-B962-0F8A3C6D51E7}";
+const char16_t kStavoraAppId[] = u"{2E7B5F90-C4A1-4D83-B962-0F8A3C6D51E7}";
+
+const RegistrationVariable kModuleVariables[] = {
+    {u"APPID", kStavoraAppId},
+    {nullptr, nullptr},
+};
 
 bool CStavoraModule::InitialiseLock(CRITICAL_SECTION* lock) {
   // The spin-count form reports a failed allocation instead of raising.
@@ -55,7 +61,12 @@ LONG CStavoraModule::LockCount() { return m_lockCount; }
 
 HRESULT CStavoraModule::AddCommonVariables(IRegistrarBase* registrar) {
   if (registrar == nullptr) return E_POINTER;
-  return registrar->DefineVariable(u"APPID", reinterpret_cast<const char16_t*>(kStavoraAppId));
+  HRESULT hr = S_OK;
+  for (const RegistrationVariable* variable = kModuleVariables;
+       variable->name != nullptr && SUCCEEDED(hr); ++variable) {
+    hr = registrar->DefineVariable(variable->name, variable->value);
+  }
+  return hr;
 }
 
 HRESULT CStavoraModule::AddTerminationCallback(TerminationCallback callback, void* argument) {

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "registrar/ResourceScript.h"
+
 namespace stavora {
 
 class IRegistrarBase;
@@ -15,7 +17,12 @@ extern bool g_initialisationFailed;
 
 // The application identifier that every registration script run sees as
 // %APPID%.
-extern const wchar_t kStavoraAppId[];
+extern const char16_t kStavoraAppId[];
+
+// The module's registration variables, ended by a pair without a name:
+// AddCommonVariables defines them for every script run, and the
+// application-ID script is handed them ahead of that.
+extern const RegistrationVariable kModuleVariables[];
 
 class CStavoraModule {
  public:

@@ -40,7 +40,7 @@ RowScript g_row;
 // One entry per call: "register" or "unregister", then whether the
 // application-ID script's key and the type library were present, and whether
 // the thread ran in the system's locale.
-HRESULT RecordingRow(bool registering) {
+HRESULT RecordingRow(CStavoraModule&, bool registering) {
   std::string call = registering ? "register" : "unregister";
   call += AppScriptApplied() ? " app" : " -";
   call += TypeLibRegistered() ? " tlb" : " -";
