@@ -17,8 +17,32 @@ namespace stavora {
 // while it is taken down can never bring it back to 0.
 constexpr LONG kCountDuringTeardown = -1073741823;  // 0xC0000001
 
-// The standalone form. The count is a plain integer: the class is apartment
-// threaded, so only the creating apartment's thread touches it.
+// The reference count of one form: a plain integer, since the class is
+// apartment threaded and only the creating apartment's thread touches it.
+// Dropping to zero takes the form down: the module lock goes first, then the
+// form's destructor runs (the lookup's stops its watcher), then the memory is
+// freed.
+class FormCount {
+ public:
+  ULONG Add() { return static_cast<ULONG>(++m_count); }
+  template <class Form>
+  ULONG Drop(Form* form) {
+    const LONG count = --m_count;
+    if (count == 0) TakeDown(form);  // `this` is gone afterwards
+    return static_cast<ULONG>(count);
+  }
+  template <class Form>
+  void TakeDown(Form* form) {
+    m_count = kCountDuringTeardown;
+    TheModule().ReleaseLock();
+    delete form;
+  }
+
+ private:
+  LONG m_count = 0;
+};
+
+// The standalone form.
 template <class Lookup>
 class CStavoraLookupObjectT final : public CStavoraDispatch<Lookup> {
  public:
@@ -27,23 +51,12 @@ class CStavoraLookupObjectT final : public CStavoraDispatch<Lookup> {
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     return SearchLookupInterfaceTable(this, iid, out);
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_refCount); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG count = --m_refCount;
-    if (count == 0) Destroy();
-    return static_cast<ULONG>(count);
-  }
-
-  // Takes the object down: the module lock goes first, then the lookup's own
-  // destructor runs (stopping its watcher), then the memory is freed.
-  void Destroy() {
-    m_refCount = kCountDuringTeardown;
-    TheModule().ReleaseLock();
-    delete this;
-  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return m_refCount.Add(); }
+  ULONG STDMETHODCALLTYPE Release() override { return m_refCount.Drop(this); }
+  void Destroy() { m_refCount.TakeDown(this); }
 
  private:
-  LONG m_refCount = 0;
+  FormCount m_refCount;
 };
 
 // The inner part of the aggregated form: a full lookup whose IUnknown
@@ -87,21 +100,12 @@ class CStavoraLookupAggregateT final : public IUnknown {
     }
     return m_inner.SearchInterfaceTable(iid, out);
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_refCount); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG count = --m_refCount;
-    if (count == 0) Destroy();
-    return static_cast<ULONG>(count);
-  }
-
-  void Destroy() {
-    m_refCount = kCountDuringTeardown;
-    TheModule().ReleaseLock();
-    delete this;
-  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return m_refCount.Add(); }
+  ULONG STDMETHODCALLTYPE Release() override { return m_refCount.Drop(this); }
+  void Destroy() { m_refCount.TakeDown(this); }
 
  private:
-  LONG m_refCount = 0;
+  FormCount m_refCount;
   CStavoraLookupInnerT<Lookup> m_inner;
 };
 
