@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <ole2.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -16,8 +15,13 @@
 #include <vector>
 
 #include "resources/Stavora.h"
+#include "tests/support/ProcessFootprint.h"
 
 namespace {
+
+using stavora_test::CountOwnHandles;
+using stavora_test::CountOwnThreads;
+using stavora_test::CommittedPrivateBytes;
 
 constexpr int kSections = 10;
 constexpr int kKeys = 5;
@@ -64,42 +68,6 @@ bool WriteWhole(const std::wstring& path, const std::string& text) {
   const BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   CloseHandle(file);
   return ok && written == text.size();
-}
-
-// Handles of this process, found by probing handle values; Wine reports no
-// process handle count.
-int CountHandles() {
-  int count = 0;
-  for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
-    DWORD flags = 0;
-    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
-  }
-  return count;
-}
-
-int CountThreads() {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return -1;
-  int count = 0;
-  THREADENTRY32 entry;
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-  }
-  CloseHandle(snapshot);
-  return count;
-}
-
-// Committed private memory of this process, in KiB.
-SIZE_T PrivateKiB() {
-  SIZE_T total = 0;
-  MEMORY_BASIC_INFORMATION region;
-  for (const char* at = nullptr;
-       VirtualQuery(at, &region, sizeof region) == sizeof region;
-       at = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
-    if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
-  }
-  return total / 1024;
 }
 
 // The DLL loaded from the test program's folder, with the two exports a
@@ -340,16 +308,16 @@ TEST_F(StressTest, LookupsDuringSavesThenCreateReleaseAndUnloadCycles) {
   IStavoraLookup* first = dll.Create();
   ASSERT_NE(first, nullptr);
   first->Release();
-  const int handlesBefore = CountHandles();
-  const int threadsBefore = CountThreads();
+  const long handlesBefore = CountOwnHandles();
+  const long threadsBefore = CountOwnThreads();
   for (int cycle = 0; cycle < 200; ++cycle) {
     IStavoraLookup* object = dll.Create();
     ASSERT_NE(object, nullptr);
     object->Release();
   }
-  const int handlesAfter = CountHandles();
-  const int threadsAfter = CountThreads();
-  std::printf("stress: 200 create/release: handles %d -> %d, threads %d -> %d\n", handlesBefore,
+  const long handlesAfter = CountOwnHandles();
+  const long threadsAfter = CountOwnThreads();
+  std::printf("stress: 200 create/release: handles %ld -> %ld, threads %ld -> %ld\n", handlesBefore,
               handlesAfter, threadsBefore, threadsAfter);
   EXPECT_EQ(handlesBefore, handlesAfter) << "create/release leaks handles";
   EXPECT_EQ(threadsBefore, threadsAfter) << "create/release leaks threads";
@@ -365,17 +333,17 @@ TEST_F(StressTest, LookupsDuringSavesThenCreateReleaseAndUnloadCycles) {
     return once.Unload();
   };
   ASSERT_TRUE(cycle());
-  const int loadHandlesBefore = CountHandles();
-  const int loadThreadsBefore = CountThreads();
-  const SIZE_T memoryBefore = PrivateKiB();
+  const long loadHandlesBefore = CountOwnHandles();
+  const long loadThreadsBefore = CountOwnThreads();
+  const long long memoryBefore = CommittedPrivateBytes() / 1024;
   for (int i = 0; i < 50; ++i) ASSERT_TRUE(cycle()) << "load/unload cycle " << i;
-  const int loadHandlesAfter = CountHandles();
-  const int loadThreadsAfter = CountThreads();
-  const SIZE_T memoryAfter = PrivateKiB();
-  std::printf("stress: 50 load/unload: handles %d -> %d, threads %d -> %d, private memory %lu KiB"
-              " -> %lu KiB\n",
+  const long loadHandlesAfter = CountOwnHandles();
+  const long loadThreadsAfter = CountOwnThreads();
+  const long long memoryAfter = CommittedPrivateBytes() / 1024;
+  std::printf("stress: 50 load/unload: handles %ld -> %ld, threads %ld -> %ld, private memory %lld KiB"
+              " -> %lld KiB\n",
               loadHandlesBefore, loadHandlesAfter, loadThreadsBefore, loadThreadsAfter,
-              static_cast<unsigned long>(memoryBefore), static_cast<unsigned long>(memoryAfter));
+              memoryBefore, memoryAfter);
   EXPECT_EQ(loadHandlesBefore, loadHandlesAfter) << "load/unload leaks handles";
   EXPECT_EQ(loadThreadsBefore, loadThreadsAfter) << "load/unload leaks threads";
   CoUninitialize();
