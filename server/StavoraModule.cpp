@@ -5,6 +5,7 @@
 
 #include <new>
 
+#include "platform/WideText.h"
 #include "registrar/RegistrarBase.h"
 
 namespace stavora {
@@ -55,7 +56,7 @@ LONG CStavoraModule::LockCount() { return m_lockCount; }
 
 HRESULT CStavoraModule::AddCommonVariables(IRegistrarBase* registrar) {
   if (registrar == nullptr) return E_POINTER;
-  return registrar->DefineVariable(u"APPID", reinterpret_cast<const char16_t*>(kStavoraAppId));
+  return registrar->DefineVariable(u"APPID", AsText(kStavoraAppId));
 }
 
 HRESULT CStavoraModule::AddTerminationCallback(TerminationCallback callback, void* argument) {
