@@ -2,10 +2,13 @@
 // thread locale around them, and loading and (un)registering the type library.
 #include "server/Registration.h"
 
+#include "platform/ScopedHandles.h"
+#include "platform/WideText.h"
 #include "registrar/PerUserSwitch.h"
 #include "registrar/RegistrationModule.h"
 #include "registrar/ResourceScript.h"
 #include "resources/Stavora.h"
+#include "server/TypeAttributes.h"
 
 namespace stavora {
 
@@ -153,7 +156,7 @@ namespace {
 // The application-ID script with its one extra variable.
 HRESULT RunAppIdScript(CStavoraModule& module, bool registering) {
   const RegistrationVariable variables[] = {
-      {u"APPID", reinterpret_cast<const char16_t*>(kStavoraAppId)},
+      {u"APPID", AsText(kStavoraAppId)},
       {nullptr, nullptr},
   };
   RegistrationModuleAdapter<CStavoraModule> adapter(module);
@@ -282,7 +285,7 @@ HRESULT KeepRegistrationOfView(CStavoraModule& module, HINSTANCE typeLibModule, 
   IRegistry& registry = SystemRegistryView(view);
   const WString file = Portable(registeredFile);
   const RegistrationVariable appId[] = {
-      {u"APPID", reinterpret_cast<const char16_t*>(kStavoraAppId)},
+      {u"APPID", AsText(kStavoraAppId)},
       {nullptr, nullptr},
   };
   RegistrationModuleAdapter<CStavoraModule> adapter(module);
@@ -299,9 +302,9 @@ HRESULT KeepRegistrationOfView(CStavoraModule& module, HINSTANCE typeLibModule, 
   TypeLibraryFacts facts;
   hr = ReadTypeLibraryFacts(loaded.library.Get(), &facts);
   if (FAILED(hr)) return hr;
-  const wchar_t* platform = view == RegistryView::k32 ? L"win32" : L"win64";
+  const char16_t* platform = view == RegistryView::k32 ? u"win32" : u"win64";
   const std::wstring fileKey =
-      classes + L"\\" + Native(TypeLibraryFileKey(facts, reinterpret_cast<const char16_t*>(platform)));
+      classes + L"\\" + Native(TypeLibraryFileKey(facts, platform));
   HKEY typeLibRoot = scriptRoot;
   std::wstring typeLibFile = ReadDefaultString(typeLibRoot, fileKey, view);
   if (typeLibFile.empty() && perUser) {
@@ -315,8 +318,7 @@ HRESULT KeepRegistrationOfView(CStavoraModule& module, HINSTANCE typeLibModule, 
                                 regaccess::kRead | regaccess::kWrite, &classesKey);
   if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
   const WString typeLibPath = Portable(typeLibFile);
-  error = WriteTypeLibraryEntries(registry, classesKey, facts, reinterpret_cast<const char16_t*>(platform),
-                                  typeLibPath, HelpDirectoryOfPath(typeLibPath));
+  error = WriteTypeLibraryEntries(registry, classesKey, facts, platform, typeLibPath, HelpDirectoryOfPath(typeLibPath));
   if (error == ERROR_SUCCESS) error = WriteInterfaceEntries(registry, classesKey, facts);
   // The entries are written; a failed close has nothing left to undo.
   registry.CloseKey(classesKey);

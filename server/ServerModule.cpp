@@ -46,7 +46,7 @@ HRESULT UpdateLookupRegistry(bool registering) {
 // object last.
 ClassTable g_classTable(ThisModule(),
                         ClassEntry{&CLSID_StavoraLookup, &UpdateLookupRegistry,
-                                   &CreateLookupClassObject, &CreateLookupInstance, nullptr},
+                                   &CreateLookupClassObject, &CreateLookupInstance},
                         &CStavoraModule::InitialiseLock);
 TypeInfoCache g_lookupTypeInfo(TheModule(), IID_IStavoraLookup);
 CStavoraModule g_module(ThisModule());
