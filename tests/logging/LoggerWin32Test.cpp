@@ -471,24 +471,28 @@ TEST_F(LoggerWin32, GetFileSizeOfRealFiles) {
 // Measuring the file must never make another program's save fail: a save
 // that renames a new file over it opens it for deletion, which a measuring
 // handle that does not share deletion refuses.
+struct Measuring {
+  std::wstring path;
+  std::atomic<bool> stop{false};
+  std::atomic<int> measured{0};
+};
+
+// A thread function of the platform's calling convention (stdcall on i686).
+DWORD WINAPI MeasureUntilStopped(LPVOID parameter) {
+  auto* state = static_cast<Measuring*>(parameter);
+  while (!state->stop) {
+    if (GetFileSize(W(state->path)) >= 0) ++state->measured;
+  }
+  return 0;
+}
+
 TEST_F(LoggerWin32, SavesByRenameSucceedWhileTheFileIsMeasured) {
   const std::wstring file = m_tmp + L"\\measured.ini";
   const std::wstring saved = m_tmp + L"\\measured.tmp";
   WriteBytes(file, "[a]\r\n");
-  struct Measuring {
-    std::wstring path;
-    std::atomic<bool> stop{false};
-    std::atomic<int> measured{0};
-  } measuring;
+  Measuring measuring;
   measuring.path = file;
-  auto measure = [](LPVOID parameter) -> DWORD {
-    auto* state = static_cast<Measuring*>(parameter);
-    while (!state->stop) {
-      if (GetFileSize(W(state->path)) >= 0) ++state->measured;
-    }
-    return 0;
-  };
-  HANDLE thread = CreateThread(nullptr, 0, measure, &measuring, 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, MeasureUntilStopped, &measuring, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   int failedSaves = 0;
   for (int save = 0; save < 200; ++save) {
