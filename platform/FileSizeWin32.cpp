@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "logging/FileSize.h"
+#include "platform/WideText.h"
 
 namespace stavora {
 
@@ -11,8 +12,7 @@ std::int64_t GetFileSize(const WString& path) {
   // it whatever the handle shares), and the log and the loader measure
   // often. The directory entry holds the same size.
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(reinterpret_cast<const wchar_t*>(path.c_str()), GetFileExInfoStandard,
-                            &data)) {
+  if (!GetFileAttributesExW(AsWide(path), GetFileExInfoStandard, &data)) {
     return -1;
   }
   // Like an open of the file itself: a directory has no size here.

@@ -3,13 +3,14 @@
 
 #include <windows.h>
 
+#include "platform/WideText.h"
+
 namespace stavora {
 
 FileState ReadFileState(const WString& path) {
   FileState state;
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (GetFileAttributesExW(reinterpret_cast<LPCWSTR>(path.c_str()), GetFileExInfoStandard,
-                           &data)) {
+  if (GetFileAttributesExW(AsWide(path), GetFileExInfoStandard, &data)) {
     state.exists = true;
     state.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     state.lastWrite =

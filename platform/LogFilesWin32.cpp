@@ -12,14 +12,13 @@
 
 #include "logging/FileSize.h"
 #include "logging/LogFiles.h"
-#include "platform/LogFileHandle.h"
 #include "platform/LogFilesWin32.h"
+#include "platform/ScopedHandles.h"
+#include "platform/WideText.h"
 #include "store/NameRule.h"
 
 namespace stavora {
 namespace {
-
-const wchar_t* Wide(const WString& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
 // How long a line waits for another process's step before it goes ahead
 // without the lock. A step takes a few milliseconds; only a holder that is
@@ -45,11 +44,11 @@ HANDLE CreateLogMutex(const WString& path) {
   // Ask for no more than that access list grants: CreateMutexW would ask for
   // all access, which opening another process's mutex is then refused.
   constexpr DWORD kAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
-  HANDLE mutex = CreateMutexExW(descriptor ? &attributes : nullptr, Wide(name), 0, kAccess);
+  HANDLE mutex = CreateMutexExW(descriptor ? &attributes : nullptr, AsWide(name), 0, kAccess);
   if (descriptor != nullptr) LocalFree(descriptor);
   if (mutex != nullptr) return mutex;
   const WString local = u"Local" + name.substr(name.find(u'\\'));
-  return CreateMutexExW(nullptr, Wide(local), 0, kAccess);
+  return CreateMutexExW(nullptr, AsWide(local), 0, kAccess);
 }
 
 class Win32LogFiles final : public LogFiles {
@@ -63,19 +62,20 @@ class Win32LogFiles final : public LogFiles {
     // between and during our lines. OPEN_ALWAYS creates the file but not its
     // directory. FILE_APPEND_DATA puts every write at the end of the file,
     // also when another process has appended meanwhile.
-    LogFileHandle file(CreateFileW(Wide(path), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) return false;
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    ScopedHandle file(CreateFileW(AsWide(path), FILE_APPEND_DATA, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+    if (!file) return false;
     DWORD written = 0;
     const BOOL ok = WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     return ok && written == bytes.size();
   }
 
   bool RenameFile(const WString& from, const WString& to) override {
-    return MoveFileW(Wide(from), Wide(to)) != FALSE;
+    return MoveFileW(AsWide(from), AsWide(to)) != FALSE;
   }
 
-  bool RemoveFile(const WString& path) override { return DeleteFileW(Wide(path)) != FALSE; }
+  bool RemoveFile(const WString& path) override { return DeleteFileW(AsWide(path)) != FALSE; }
 
   std::tm LocalTime() override {
     SYSTEMTIME now;
@@ -112,7 +112,7 @@ class Win32LogFiles final : public LogFiles {
 
  private:
   WString m_mutexPath;
-  LogFileHandle m_mutex{nullptr};
+  ScopedHandle m_mutex;
 };
 
 }  // namespace
@@ -126,8 +126,7 @@ WString QueryTempDirectory(const GetTempPathFunction& getTempPath) {
     const DWORD length = getTempPath(static_cast<DWORD>(buffer.size()), buffer.data());
     if (length == 0) break;
     if (length < buffer.size()) {
-      const auto* text = reinterpret_cast<const char16_t*>(buffer.data());
-      WString directory(text, length);
+      WString directory = AsText(buffer.data(), length);
       const std::size_t end = directory.find(u'\0');
       if (end != WString::npos) directory.resize(end);
       return directory;
@@ -144,8 +143,8 @@ WString LogMutexName(const WString& logPath) {
   // does, independent of any locale.
   WString folded = logPath;
   if (!folded.empty()) {
-    const int length = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, Wide(logPath),
-                                     static_cast<int>(logPath.size()), reinterpret_cast<wchar_t*>(&folded[0]),
+    const int length = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, AsWide(logPath),
+                                     static_cast<int>(logPath.size()), AsWide(&folded[0]),
                                      static_cast<int>(folded.size()), nullptr, nullptr, 0);
     if (length != static_cast<int>(logPath.size())) {
       folded = logPath;

@@ -5,22 +5,14 @@
 
 #include "logging/FileSize.h"
 #include "platform/FileState.h"
+#include "platform/WideText.h"
 
 namespace stavora {
-namespace {
-
-// char16_t and wchar_t are both UTF-16 code units on Windows.
-const wchar_t* AsWide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
-
-}  // namespace
-
 std::uint32_t ProfileSourceWin32::GetString(const char16_t* section, const char16_t* key,
                                             char16_t* buffer, std::uint32_t size,
                                             const WString& path) {
   // No default string: a missing section, key or file gives 0.
-  return GetPrivateProfileStringW(AsWide(section), AsWide(key), nullptr,
-                                  reinterpret_cast<wchar_t*>(buffer), size,
-                                  AsWide(path.c_str()));
+  return GetPrivateProfileStringW(AsWide(section), AsWide(key), nullptr, AsWide(buffer), size, AsWide(path));
 }
 
 std::int64_t ProfileSourceWin32::GetFileSize(const WString& path) {

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cassert>
+
 namespace stavora {
 
 class ScopedVariant {
@@ -50,8 +52,10 @@ class ScopedVariant {
     return out;
   }
 
-  // For an out parameter: clears what is held and returns the slot.
+  // For an out parameter, as ScopedResource::Receive: only for an empty
+  // (VT_EMPTY) owner; a release build still clears what is held first.
   VARIANT* Receive() noexcept {
+    assert(m_variant.vt == VT_EMPTY && "Receive() on a VARIANT that holds a value");
     Reset();
     return &m_variant;
   }

@@ -4,13 +4,13 @@
 
 #include <atomic>
 
+#include "platform/WideText.h"
 #include "registrar/ResourceScript.h"
 
 namespace stavora {
 namespace {
 
 HKEY Key(RegKey key) { return reinterpret_cast<HKEY>(key); }
-const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 
 using DeleteKeyExFunction = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
 
@@ -40,13 +40,13 @@ class Win32Registry final : public IRegistry {
 
   std::int32_t OpenKey(RegKey parent, const char16_t* name, std::uint32_t access, RegKey* key) override {
     HKEY opened = nullptr;
-    const LONG error = RegOpenKeyExW(Key(parent), Wide(name), 0, access | m_view, &opened);
+    const LONG error = RegOpenKeyExW(Key(parent), AsWide(name), 0, access | m_view, &opened);
     *key = error == ERROR_SUCCESS ? reinterpret_cast<RegKey>(opened) : kNoKey;
     return error;
   }
   std::int32_t CreateKey(RegKey parent, const char16_t* name, std::uint32_t access, RegKey* key) override {
     HKEY created = nullptr;
-    const LONG error = RegCreateKeyExW(Key(parent), Wide(name), 0, nullptr, REG_OPTION_NON_VOLATILE, access | m_view,
+    const LONG error = RegCreateKeyExW(Key(parent), AsWide(name), 0, nullptr, REG_OPTION_NON_VOLATILE, access | m_view,
                                        nullptr, &created, nullptr);
     *key = error == ERROR_SUCCESS ? reinterpret_cast<RegKey>(created) : kNoKey;
     return error;
@@ -54,19 +54,19 @@ class Win32Registry final : public IRegistry {
   std::int32_t CloseKey(RegKey key) override { return RegCloseKey(Key(key)); }
   std::int32_t SetValue(RegKey key, const char16_t* name, std::uint32_t type, const void* data,
                         std::uint32_t bytes) override {
-    return RegSetValueExW(Key(key), Wide(name), 0, type, static_cast<const BYTE*>(data), bytes);
+    return RegSetValueExW(Key(key), AsWide(name), 0, type, static_cast<const BYTE*>(data), bytes);
   }
   std::int32_t DeleteValue(RegKey key, const char16_t* name) override {
-    return RegDeleteValueW(Key(key), Wide(name));
+    return RegDeleteValueW(Key(key), AsWide(name));
   }
   std::int32_t DeleteKey(RegKey parent, const char16_t* name) override {
-    if (DeleteKeyExFunction deleteKeyEx = DeleteKeyEx()) return deleteKeyEx(Key(parent), Wide(name), m_view, 0);
+    if (DeleteKeyExFunction deleteKeyEx = DeleteKeyEx()) return deleteKeyEx(Key(parent), AsWide(name), m_view, 0);
     // Without RegDeleteKeyExW there are no registry views to choose from.
-    return RegDeleteKeyW(Key(parent), Wide(name));
+    return RegDeleteKeyW(Key(parent), AsWide(name));
   }
   std::int32_t EnumKey(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* length) override {
     DWORD units = *length;
-    const LONG error = RegEnumKeyExW(Key(key), index, reinterpret_cast<wchar_t*>(name), &units, nullptr, nullptr,
+    const LONG error = RegEnumKeyExW(Key(key), index, AsWide(name), &units, nullptr, nullptr,
                                      nullptr, nullptr);
     if (error == ERROR_SUCCESS) *length = units;
     return error;

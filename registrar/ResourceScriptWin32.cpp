@@ -6,6 +6,8 @@
 #include <memory>
 #include <new>
 
+#include "platform/ScopedHandles.h"
+#include "platform/WideText.h"
 #include "registrar/RegScriptParser.h"
 #include "registrar/RegistrarResults.h"
 #include "registrar/ResourceScript.h"
@@ -19,8 +21,6 @@ constexpr std::size_t kQuotedPathCapacity = 523;
 // Scripts whose UTF-16 form fits this many units are converted on the stack.
 constexpr std::size_t kInlineTextUnits = 512;
 
-const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
-
 // The result for the calling thread's last error. A failing call that left no
 // error code still fails.
 std::int32_t LastErrorResult() {
@@ -29,35 +29,15 @@ std::int32_t LastErrorResult() {
   return regresult::FromSystemError(static_cast<std::int32_t>(error));
 }
 
-// Frees a module loaded as a data file on every way out.
-class LoadedModule {
- public:
-  explicit LoadedModule(HMODULE module) : m_module(module) {}
-  LoadedModule(const LoadedModule&) = delete;
-  LoadedModule& operator=(const LoadedModule&) = delete;
-  ~LoadedModule() {
-    if (m_module != nullptr) {
-      // Keep the caller's view of the last error: it may be the result.
-      const DWORD error = GetLastError();
-      FreeLibrary(m_module);
-      SetLastError(error);
-    }
-  }
-  HMODULE Get() const { return m_module; }
-
- private:
-  HMODULE m_module;
-};
-
 }  // namespace
 
 std::int32_t RunResourceScript(CRegObject& registrar, const char16_t* moduleFile, std::uint16_t resourceId,
                                const char16_t* resourceType, bool doRegister, IRegistry& registry) {
   if (moduleFile == nullptr || resourceType == nullptr) return regresult::kPointer;
-  LoadedModule module(LoadLibraryExW(Wide(moduleFile), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  ScopedModule module(LoadLibraryExW(AsWide(moduleFile), nullptr, LOAD_LIBRARY_AS_DATAFILE));
   if (module.Get() == nullptr) return LastErrorResult();
 
-  HRSRC resource = FindResourceW(module.Get(), MAKEINTRESOURCEW(resourceId), Wide(resourceType));
+  HRSRC resource = FindResourceW(module.Get(), MAKEINTRESOURCEW(resourceId), AsWide(resourceType));
   if (resource == nullptr) return LastErrorResult();
   HGLOBAL loaded = LoadResource(module.Get(), resource);
   if (loaded == nullptr) return LastErrorResult();
@@ -81,7 +61,7 @@ std::int32_t RunResourceScript(CRegObject& registrar, const char16_t* moduleFile
   text[converted] = 0;
 
   CRegScriptParser parser(registrar, registry);
-  return parser.RunScript(reinterpret_cast<const char16_t*>(text), doRegister);
+  return parser.RunScript(AsText(text), doRegister);
 }
 
 std::int32_t ResourceRegister(CRegObject& registrar, const char16_t* moduleFile, std::uint16_t resourceId,
@@ -155,7 +135,7 @@ std::int32_t RunWithModuleVariables(IRegistrationModule& module, const wchar_t* 
   hr = registrar.DefineVariable(u"Module_Raw", escaped);
   if (regresult::Failed(hr)) return hr;
 
-  return RunResourceScript(registrar, reinterpret_cast<const char16_t*>(path), resourceId, u"REGISTRY", doRegister,
+  return RunResourceScript(registrar, AsText(path), resourceId, u"REGISTRY", doRegister,
                            registry);
 }
 
@@ -170,7 +150,7 @@ std::int32_t RunRegistrationResourceFor(IRegistrationModule& module, const char1
                                         std::uint16_t resourceId, bool doRegister,
                                         const RegistrationVariable* extraVariables, IRegistry& registry) {
   if (registeredPath == nullptr) return regresult::kPointer;
-  return RunWithModuleVariables(module, reinterpret_cast<const wchar_t*>(registeredPath), resourceId, doRegister,
+  return RunWithModuleVariables(module, AsWide(registeredPath), resourceId, doRegister,
                                 extraVariables, registry);
 }
 

@@ -4,24 +4,21 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include "platform/WideText.h"
 #include "registrar/TextServices.h"
 
 namespace stavora {
 namespace {
 
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 text is shared with the platform as is");
-
-const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
-
 class Win32TextServices final : public TextServices {
  public:
   const char16_t* NextChar(const char16_t* p) const override {
-    return reinterpret_cast<const char16_t*>(CharNextW(Wide(p)));
+    return AsText(CharNextW(AsWide(p)));
   }
-  int CompareNoCase(const char16_t* a, const char16_t* b) const override { return lstrcmpiW(Wide(a), Wide(b)); }
+  int CompareNoCase(const char16_t* a, const char16_t* b) const override { return lstrcmpiW(AsWide(a), AsWide(b)); }
   std::int32_t ParseUInt32(const char16_t* text, std::uint32_t* out) const override {
     ULONG value = 0;
-    const HRESULT hr = VarUI4FromStr(const_cast<LPOLESTR>(Wide(text)), 0, 0, &value);
+    const HRESULT hr = VarUI4FromStr(const_cast<LPOLESTR>(AsWide(text)), 0, 0, &value);
     if (SUCCEEDED(hr)) *out = value;
     return hr;
   }

@@ -2,6 +2,8 @@
 // object, and releasing the cached objects at unload.
 #include "server/ClassTable.h"
 
+#include <utility>
+
 #include "server/StavoraModule.h"
 
 namespace stavora {
@@ -18,12 +20,6 @@ ClassTable::ClassTable(HINSTANCE typeLibModule, const ClassEntry& row,
 
 ClassTable::~ClassTable() {
   if (!m_initialised) return;
-  for (ClassEntry& row : *this) {
-    if (row.classObject != nullptr) {
-      row.classObject->Release();
-      row.classObject = nullptr;
-    }
-  }
   DeleteCriticalSection(&m_lock);
   m_initialised = false;
 }
@@ -42,21 +38,19 @@ HRESULT ClassTable::GetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   }
   if (found == nullptr) return CLASS_E_CLASSNOTAVAILABLE;
 
+  PublishedResource<InterfaceTraits<IUnknown>>& classObject = m_classObjects[found - m_rows];
   HRESULT hr = S_OK;
-  if (found->classObject == nullptr) {
+  if (classObject.Get() == nullptr) {
     EnterCriticalSection(&m_lock);
-    if (found->classObject == nullptr) {
-      IUnknown* created = nullptr;
+    if (classObject.Get() == nullptr) {
+      ScopedInterface<IUnknown> created;
       hr = found->createClassObject(found->createInstance, IID_IUnknown,
-                                    reinterpret_cast<void**>(&created));
-      if (SUCCEEDED(hr)) {
-        MemoryBarrier();  // the object is complete before others can see it
-        found->classObject = created;
-      }
+                                    reinterpret_cast<void**>(created.Receive()));
+      if (SUCCEEDED(hr)) classObject.Publish(std::move(created));
     }
     LeaveCriticalSection(&m_lock);
   }
-  if (found->classObject != nullptr) hr = found->classObject->QueryInterface(iid, out);
+  if (IUnknown* object = classObject.Get()) hr = object->QueryInterface(iid, out);
   if (*out == nullptr && hr == S_OK) return CLASS_E_CLASSNOTAVAILABLE;
   return hr;
 }

@@ -6,6 +6,8 @@
 
 #include <unknwn.h>
 
+#include "platform/PublishedResource.h"
+#include "platform/ScopedInterface.h"
 #include "server/ClassFactory.h"
 
 namespace stavora {
@@ -20,8 +22,6 @@ struct ClassEntry {
   // Creates the class object around `createInstance` and asks it for `iid`.
   HRESULT (*createClassObject)(InstanceCreationFunction createInstance, REFIID iid, void** out);
   InstanceCreationFunction createInstance;
-  // Cached class object: none until first requested, released at teardown.
-  IUnknown* volatile classObject;
 };
 
 class ClassTable {
@@ -31,7 +31,7 @@ class ClassTable {
   // A failed lock set-up sets g_initialisationFailed and leaves the table
   // uninitialised: every request then gives E_UNEXPECTED.
   ClassTable(HINSTANCE typeLibModule, const ClassEntry& row, LockInitialiser initialiseLock);
-  // Releases each cached class object, then deletes the lock.
+  // Deletes the lock; the members then release the cached class objects.
   ~ClassTable();
 
   ClassTable(const ClassTable&) = delete;
@@ -51,6 +51,8 @@ class ClassTable {
   bool m_initialised = false;
   HINSTANCE m_typeLibModule;
   ClassEntry m_rows[kRowCount];
+  // Each row's class object: none until first requested, made under m_lock.
+  PublishedResource<InterfaceTraits<IUnknown>> m_classObjects[kRowCount];
   CRITICAL_SECTION m_lock{};
 };
 

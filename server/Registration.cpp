@@ -2,10 +2,13 @@
 // thread locale around them, and loading and (un)registering the type library.
 #include "server/Registration.h"
 
+#include "platform/ScopedHandles.h"
+#include "platform/WideText.h"
 #include "registrar/PerUserSwitch.h"
 #include "registrar/RegistrationModule.h"
 #include "registrar/ResourceScript.h"
 #include "resources/Stavora.h"
+#include "server/TypeAttributes.h"
 
 namespace stavora {
 
@@ -292,9 +295,9 @@ HRESULT KeepRegistrationOfView(CStavoraModule& module, HINSTANCE typeLibModule, 
   TypeLibraryFacts facts;
   hr = ReadTypeLibraryFacts(loaded.library.Get(), &facts);
   if (FAILED(hr)) return hr;
-  const wchar_t* platform = view == RegistryView::k32 ? L"win32" : L"win64";
+  const char16_t* platform = view == RegistryView::k32 ? u"win32" : u"win64";
   const std::wstring fileKey =
-      classes + L"\\" + Native(TypeLibraryFileKey(facts, reinterpret_cast<const char16_t*>(platform)));
+      classes + L"\\" + Native(TypeLibraryFileKey(facts, platform));
   HKEY typeLibRoot = scriptRoot;
   std::wstring typeLibFile = ReadDefaultString(typeLibRoot, fileKey, view);
   if (typeLibFile.empty() && perUser) {
@@ -308,8 +311,7 @@ HRESULT KeepRegistrationOfView(CStavoraModule& module, HINSTANCE typeLibModule, 
                                 regaccess::kRead | regaccess::kWrite, &classesKey);
   if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
   const WString typeLibPath = Portable(typeLibFile);
-  error = WriteTypeLibraryEntries(registry, classesKey, facts, reinterpret_cast<const char16_t*>(platform),
-                                  typeLibPath, HelpDirectoryOfPath(typeLibPath));
+  error = WriteTypeLibraryEntries(registry, classesKey, facts, platform, typeLibPath, HelpDirectoryOfPath(typeLibPath));
   if (error == ERROR_SUCCESS) error = WriteInterfaceEntries(registry, classesKey, facts);
   // The entries are written; a failed close has nothing left to undo.
   registry.CloseKey(classesKey);

@@ -11,10 +11,10 @@
 #include <string>
 
 #include "platform/ScopedBstr.h"
+#include "platform/ScopedInterface.h"
 #include "registrar/ResourceScript.h"
 #include "registrar/TypeLibraryEntries.h"
 #include "server/ClassTable.h"
-#include "server/RegistrationOwners.h"
 #include "server/StavoraModule.h"
 
 namespace stavora {

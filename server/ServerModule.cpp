@@ -42,7 +42,7 @@ HRESULT CreateLookupClassObject(InstanceCreationFunction createInstance, REFIID 
 // object last.
 ClassTable g_classTable(ThisModule(),
                         ClassEntry{&CLSID_StavoraLookup, &UpdateClassRegistryFrom<kLookupClassScriptId>,
-                                   &CreateLookupClassObject, &CreateLookupInstance, nullptr},
+                                   &CreateLookupClassObject, &CreateLookupInstance},
                         &CStavoraModule::InitialiseLock);
 TypeInfoCache g_lookupTypeInfo(TheModule(), IID_IStavoraLookup);
 CStavoraModule g_module(ThisModule());

@@ -5,6 +5,7 @@
 
 #include <new>
 
+#include "platform/WideText.h"
 #include "registrar/RegistrarBase.h"
 #include "registrar/ResourceScript.h"
 

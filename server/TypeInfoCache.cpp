@@ -3,8 +3,10 @@
 #include "server/TypeInfoCache.h"
 
 #include <new>
+#include <utility>
 
 #include "server/StavoraModule.h"
+#include "server/TypeAttributes.h"
 
 namespace stavora {
 
@@ -25,8 +27,8 @@ HRESULT TypeInfoCache::GetTypeInfo(UINT index, LCID /*locale*/, ITypeInfo** type
   if (index != 0) return DISP_E_BADINDEX;
   if (typeInfo == nullptr) return E_POINTER;
   HRESULT hr = S_OK;
-  if (m_typeInfo == nullptr) hr = EnsureLoaded();
-  *typeInfo = m_typeInfo;
+  if (m_typeInfo.Get() == nullptr) hr = EnsureLoaded();
+  *typeInfo = m_typeInfo.Get();
   if (*typeInfo == nullptr) return FAILED(hr) ? hr : E_FAIL;
   (*typeInfo)->AddRef();
   return S_OK;
@@ -43,7 +45,7 @@ HRESULT TypeInfoCache::GetIDsOfNames(REFIID /*iid*/, LPOLESTR* names, UINT nameC
     if (names[i] == nullptr) return E_INVALIDARG;
   }
   HRESULT hr = EnsureLoaded();
-  ITypeInfo* typeInfo = m_typeInfo;
+  ITypeInfo* typeInfo = m_typeInfo.Get();
   if (typeInfo == nullptr) return hr;
   if (nameCount == 1 && FindCachedName(names[0], &dispIds[0])) {
     return S_OK;
@@ -61,7 +63,7 @@ HRESULT TypeInfoCache::Invoke(IDispatch* instance, DISPID member, REFIID /*iid*/
   if (params->cNamedArgs > 0 && params->rgdispidNamedArgs == nullptr) return E_INVALIDARG;
   if (params->cNamedArgs > params->cArgs) return E_INVALIDARG;
   HRESULT hr = EnsureLoaded();
-  ITypeInfo* typeInfo = m_typeInfo;
+  ITypeInfo* typeInfo = m_typeInfo.Get();
   if (typeInfo == nullptr) return hr;
   return typeInfo->Invoke(instance, member, flags, params, result, exception, argumentError);
 }
@@ -69,13 +71,13 @@ HRESULT TypeInfoCache::Invoke(IDispatch* instance, DISPID member, REFIID /*iid*/
 HRESULT TypeInfoCache::EnsureLoaded() {
   // Both parts are published only when complete, so a reader that sees both
   // needs no lock.
-  if (m_typeInfo != nullptr && m_nameCache != nullptr) return S_OK;
+  if (m_typeInfo.Get() != nullptr && m_nameCache.Get() != nullptr) return S_OK;
   if (!m_module.IsInitialised()) return E_UNEXPECTED;
 
   m_module.EnterModuleLock();
   HRESULT hr = S_OK;
-  if (m_typeInfo == nullptr) hr = LoadTypeInformation();
-  if (m_typeInfo != nullptr && m_nameCache == nullptr) hr = BuildNameCache();
+  if (m_typeInfo.Get() == nullptr) hr = LoadTypeInformation();
+  if (m_typeInfo.Get() != nullptr && m_nameCache.Get() == nullptr) hr = BuildNameCache();
   m_module.LeaveModuleLock();
   return hr;
 }
@@ -85,66 +87,55 @@ HRESULT TypeInfoCache::LoadTypeInformation() {
   DWORD length = GetModuleFileNameW(m_module.ModuleHandle(), path, kModulePathCapacity);
   if (length == 0 || length >= kModulePathCapacity) return E_FAIL;
 
-  ITypeLib* typeLib = nullptr;
-  HRESULT hr = LoadTypeLib(path, &typeLib);
+  ScopedInterface<ITypeLib> typeLib;
+  HRESULT hr = LoadTypeLib(path, typeLib.Receive());
   if (FAILED(hr)) return hr;
 
-  ITypeInfo* typeInfo = nullptr;
-  hr = typeLib->GetTypeInfoOfGuid(m_iid, &typeInfo);
-  if (SUCCEEDED(hr)) {
-    m_typeInfo = typeInfo;
-    // Without the callback the type information is merely kept until the
-    // process ends; nothing else depends on it, so the result is not examined.
-    m_module.AddTerminationCallback(&TypeInfoCache::CleanUp, this);
-  }
-  typeLib->Release();
+  ScopedInterface<ITypeInfo> typeInfo;
+  hr = typeLib->GetTypeInfoOfGuid(m_iid, typeInfo.Receive());
+  if (FAILED(hr)) return hr;
+  m_typeInfo.Publish(std::move(typeInfo));
+  // Without the callback the type information is kept until this record
+  // goes; nothing else depends on it, so the result is not examined.
+  m_module.AddTerminationCallback(&TypeInfoCache::CleanUp, this);
   return hr;
 }
 
 HRESULT TypeInfoCache::BuildNameCache() {
-  TYPEATTR* attributes = nullptr;
+  ITypeInfo* typeInfo = m_typeInfo.Get();
+  ScopedTypeAttr attributes(typeInfo);
   // Without attributes there is no cache; names go to the type information,
   // and the next call tries again.
-  if (FAILED(m_typeInfo->GetTypeAttr(&attributes))) return S_OK;
+  if (FAILED(attributes.Load())) return S_OK;
 
-  const LONG count = attributes->cFuncs;
-  NameCacheEntry* entries = nullptr;
-  if (count != 0) {
-    entries = new (std::nothrow) NameCacheEntry[count];
-    if (entries == nullptr) {
-      m_typeInfo->ReleaseTypeAttr(attributes);
-      return E_OUTOFMEMORY;
-    }
-  }
-  for (LONG index = 0; index < count; ++index) {
-    FUNCDESC* function = nullptr;
-    if (FAILED(m_typeInfo->GetFuncDesc(index, &function))) continue;
-    BSTR name = nullptr;
-    if (SUCCEEDED(m_typeInfo->GetDocumentation(function->memid, &name, nullptr, nullptr, nullptr))) {
-      entries[index].name = name;
-      entries[index].length = SysStringLen(name);
-      entries[index].dispId = function->memid;
-    }
-    m_typeInfo->ReleaseFuncDesc(function);
-  }
-  m_entryCount = count;
+  const LONG count = attributes.Get()->cFuncs;
   // An interface without functions still gets a (one-element, unused) array
   // so that "present" is distinguishable from "not built".
-  if (entries == nullptr) entries = new (std::nothrow) NameCacheEntry[1];
-  MemoryBarrier();
-  m_nameCache = entries;
-  m_typeInfo->ReleaseTypeAttr(attributes);
-  return entries != nullptr ? S_OK : E_OUTOFMEMORY;
+  ScopedResource<NameCacheTraits> entries(new (std::nothrow) NameCacheEntry[count != 0 ? count : 1]);
+  if (!entries) return E_OUTOFMEMORY;
+  for (LONG index = 0; index < count; ++index) {
+    FUNCDESC* function = nullptr;
+    if (FAILED(typeInfo->GetFuncDesc(index, &function))) continue;
+    NameCacheEntry& entry = entries.Get()[index];
+    if (SUCCEEDED(typeInfo->GetDocumentation(function->memid, entry.name.Receive(), nullptr, nullptr, nullptr))) {
+      entry.length = static_cast<UINT>(entry.name.Length());
+      entry.dispId = function->memid;
+    }
+    typeInfo->ReleaseFuncDesc(function);
+  }
+  m_entryCount = count;
+  m_nameCache.Publish(std::move(entries));
+  return S_OK;
 }
 
 bool TypeInfoCache::FindCachedName(const OLECHAR* name, DISPID* dispId) const {
-  const NameCacheEntry* entries = m_nameCache;
+  const NameCacheEntry* entries = m_nameCache.Get();
   if (entries == nullptr) return false;
   const UINT length = static_cast<UINT>(lstrlenW(name));
   for (LONG index = m_entryCount - 1; index >= 0; --index) {
     const NameCacheEntry& entry = entries[index];
-    if (entry.name == nullptr || entry.length != length) continue;
-    if (memcmp(entry.name, name, length * sizeof(OLECHAR)) == 0) {
+    if (!entry.name || entry.length != length) continue;
+    if (memcmp(entry.name.Get(), name, length * sizeof(OLECHAR)) == 0) {
       *dispId = entry.dispId;
       return true;
     }
@@ -154,16 +145,8 @@ bool TypeInfoCache::FindCachedName(const OLECHAR* name, DISPID* dispId) const {
 
 void TypeInfoCache::CleanUp(void* argument) {
   auto* cache = static_cast<TypeInfoCache*>(argument);
-  if (cache->m_typeInfo != nullptr) {
-    cache->m_typeInfo->Release();
-    cache->m_typeInfo = nullptr;
-  }
-  NameCacheEntry* entries = cache->m_nameCache;
-  if (entries != nullptr) {
-    for (LONG index = 0; index < cache->m_entryCount; ++index) SysFreeString(entries[index].name);
-    delete[] entries;
-    cache->m_nameCache = nullptr;
-  }
+  cache->m_nameCache.Reset();  // its entries' names free themselves
+  cache->m_typeInfo.Reset();
   cache->m_entryCount = 0;
 }
 

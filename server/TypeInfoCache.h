@@ -6,6 +6,10 @@
 #include <oaidl.h>
 #include <windows.h>
 
+#include "platform/PublishedResource.h"
+#include "platform/ScopedBstr.h"
+#include "platform/ScopedInterface.h"
+
 namespace stavora {
 
 class CStavoraModule;
@@ -29,7 +33,7 @@ class TypeInfoCache {
   HRESULT EnsureLoaded();
 
   // Whether the name cache is built (for tests and benchmarks).
-  bool HasNameCache() const { return m_nameCache != nullptr; }
+  bool HasNameCache() const { return m_nameCache.Get() != nullptr; }
 
   // Releases the type information and frees the name cache; registered as a
   // termination callback of the module.
@@ -37,9 +41,12 @@ class TypeInfoCache {
 
  private:
   struct NameCacheEntry {
-    BSTR name = nullptr;
+    ScopedBstr name;
     UINT length = 0;
     DISPID dispId = -1;
+  };
+  struct NameCacheTraits : NullEmptyTraits<NameCacheEntry*> {
+    static void Free(NameCacheEntry* entries) noexcept { delete[] entries; }
   };
 
   HRESULT LoadTypeInformation();
@@ -48,9 +55,12 @@ class TypeInfoCache {
 
   CStavoraModule& m_module;
   const IID m_iid;
-  ITypeInfo* volatile m_typeInfo = nullptr;
-  NameCacheEntry* volatile m_nameCache = nullptr;
-  LONG m_entryCount = 0;
+  // Each is published only when complete (see PublishedResource), the name
+  // cache after the type information it was read from, so a reader that sees
+  // both needs no lock. The writers hold the module lock.
+  PublishedResource<InterfaceTraits<ITypeInfo>> m_typeInfo;
+  PublishedResource<NameCacheTraits> m_nameCache;
+  LONG m_entryCount = 0;  // written before m_nameCache is published
 };
 
 }  // namespace stavora

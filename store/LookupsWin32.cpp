@@ -9,6 +9,7 @@
 #include "platform/ScopedBstr.h"
 #include "platform/ScopedSafeArray.h"
 #include "platform/ScopedVariant.h"
+#include "platform/WideText.h"
 
 namespace stavora {
 namespace {
@@ -17,8 +18,7 @@ constexpr VARTYPE kNameListType = VT_ARRAY | VT_VARIANT;
 
 BSTR CopyText(const WString& text, const AutomationCalls& calls) {
   // Stored names and values never hold a zero and are far below UINT_MAX.
-  return calls.allocString(reinterpret_cast<const OLECHAR*>(text.data()),
-                           static_cast<UINT>(text.size()));
+  return calls.allocString(AsWide(text.data()), static_cast<UINT>(text.size()));
 }
 
 // Builds the list of the names (map keys) of `names` into `out`, which is
@@ -65,7 +65,7 @@ const AutomationCalls& RealAutomationCalls() {
 
 WString ClientName(const OLECHAR* name) {
   WString copy;
-  if (name != nullptr) copy = reinterpret_cast<const char16_t*>(name);
+  if (name != nullptr) copy = AsText(name);
   UpperCaseName(copy);
   return copy;
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "store/IniPath.h"
+#include "platform/ScopedHandles.h"
 #include "store/NameRule.h"
 #include "store/ProfileSource.h"
 #include "store/StavoraLoader.h"
@@ -76,8 +77,8 @@ class DirectoryWatcher {
   bool m_waiting;  // a change read is pending; watcher thread only
   bool m_readErrorRun = false;  // the last completion was a failed read; thread only
   bool m_backOff = false;       // wait one slice before the next read; thread only
-  HANDLE m_thread;
-  HANDLE m_directoryHandle;
+  ScopedHandle m_thread;
+  ScopedHandle m_directoryHandle;
   StavoraLoader* m_target;
   ReloadOperation m_reload;
   // The change records; the platform needs them DWORD-aligned.

@@ -13,6 +13,7 @@
 
 #include "logging/Logger.h"
 #include "platform/FileState.h"
+#include "platform/WideText.h"
 #include "watcher/ChangesNameFile.h"
 
 namespace stavora {
@@ -77,8 +78,6 @@ VOID CALLBACK WakeUp(ULONG_PTR) {}
 DirectoryWatcher::DirectoryWatcher()
     : m_stop(false),
       m_waiting(true),
-      m_thread(nullptr),
-      m_directoryHandle(nullptr),
       m_target(nullptr),
       m_reload(nullptr),
       m_buffer{},
@@ -86,24 +85,19 @@ DirectoryWatcher::DirectoryWatcher()
 
 DirectoryWatcher::~DirectoryWatcher() {
   m_stop = true;
-  if (m_thread != nullptr) {
+  if (m_thread) {
     // Fails only when the thread has ended already; the wait then returns at
     // once, so the result is not needed.
-    QueueUserAPC(WakeUp, m_thread, 0);
-    WaitForSingleObject(m_thread, INFINITE);
-    CloseHandle(m_thread);
-    m_thread = nullptr;
+    QueueUserAPC(WakeUp, m_thread.Get(), 0);
+    WaitForSingleObject(m_thread.Get(), INFINITE);
   }
-  // The thread has ended (or never existed): the handle is ours alone now.
-  if (m_directoryHandle != nullptr && m_directoryHandle != INVALID_HANDLE_VALUE) {
-    CloseHandle(m_directoryHandle);
-    m_directoryHandle = nullptr;
-  }
+  // The thread has ended (or never existed): the members close its handle and
+  // the directory handle, ours alone now.
 }
 
 void DirectoryWatcher::Start(const IniLocation& location, StavoraLoader* target,
                              ReloadOperation reload) {
-  if (m_thread != nullptr) return;
+  if (m_thread) return;
   if (target == nullptr || reload == nullptr) {
     Logger::GetInstance()->Write(kNoTarget);
     return;
@@ -119,8 +113,8 @@ void DirectoryWatcher::Start(const IniLocation& location, StavoraLoader* target,
 }
 
 void DirectoryWatcher::StartFileNotificationThread() {
-  m_thread = CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr);
-  if (m_thread == nullptr) Logger::GetInstance()->Write(kThreadFailed);
+  m_thread.Reset(CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr));
+  if (!m_thread) Logger::GetInstance()->Write(kThreadFailed);
 }
 
 DWORD WINAPI DirectoryWatcher::ThreadMain(LPVOID parameter) {
@@ -137,22 +131,15 @@ void DirectoryWatcher::SetUpDirectoryWatcher() {
 }
 
 bool DirectoryWatcher::OpenDirectory() {
-  m_directoryHandle = CreateFileW(reinterpret_cast<LPCWSTR>(m_directoryToOpen.c_str()),
-                                  FILE_LIST_DIRECTORY, kDirectoryShareMode, nullptr,
-                                  OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
-                                  nullptr);
-  return m_directoryHandle != INVALID_HANDLE_VALUE;
+  m_directoryHandle.Reset(CreateFileW(AsWide(m_directoryToOpen), FILE_LIST_DIRECTORY,
+                                      kDirectoryShareMode, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
+  return m_directoryHandle.IsValid();
 }
 
 // Closes the directory handle; on Windows a deleted directory is removed
 // only once every handle to it is closed, so a lost one must not be held.
-void DirectoryWatcher::CloseDirectory() {
-  if (m_directoryHandle != nullptr && m_directoryHandle != INVALID_HANDLE_VALUE) {
-    CloseHandle(m_directoryHandle);
-  }
-  m_directoryHandle = INVALID_HANDLE_VALUE;
-}
+void DirectoryWatcher::CloseDirectory() { m_directoryHandle.Reset(); }
 
 namespace {
 
@@ -174,17 +161,13 @@ bool IdentityOf(HANDLE handle, ULONGLONG* identity, DWORD* volume) {
 // deleted and made again, is another directory at the path: in each case
 // only a new open watches what the path names now.
 bool DirectoryWatcher::DirectoryStillThere() const {
-  const HANDLE probe = CreateFileW(reinterpret_cast<LPCWSTR>(m_directoryToOpen.c_str()), 0,
-                                   kDirectoryShareMode, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (probe == INVALID_HANDLE_VALUE) return false;
+  const ScopedHandle probe(CreateFileW(AsWide(m_directoryToOpen), 0, kDirectoryShareMode, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!probe) return false;
   ULONGLONG watched = 0, atPath = 0;
   DWORD watchedVolume = 0, pathVolume = 0;
-  const bool same = IdentityOf(m_directoryHandle, &watched, &watchedVolume) &&
-                    IdentityOf(probe, &atPath, &pathVolume) && watched == atPath &&
-                    watchedVolume == pathVolume;
-  CloseHandle(probe);
-  return same;
+  return IdentityOf(m_directoryHandle.Get(), &watched, &watchedVolume) &&
+         IdentityOf(probe.Get(), &atPath, &pathVolume) && watched == atPath && watchedVolume == pathVolume;
 }
 
 // One pass per read: issue it, then sleep alertably until its completion has
@@ -200,7 +183,7 @@ void DirectoryWatcher::WatchDirectory() {
   m_waiting = false;  // nothing is pending until the first read goes out
   bool readsFailing = false;
   bool firstRead = true;
-  bool lost = m_directoryHandle == INVALID_HANDLE_VALUE;  // logged by the caller
+  bool lost = !m_directoryHandle;  // logged by the caller
   bool regained = false;
   // Once per loss: a line, and a reload, since the file went with it.
   auto noteLoss = [&] {
@@ -217,7 +200,7 @@ void DirectoryWatcher::WatchDirectory() {
       SleepEx(kSleepMilliseconds, TRUE);
       if (m_stop) break;
     }
-    if (m_directoryHandle == INVALID_HANDLE_VALUE) {
+    if (!m_directoryHandle) {
       if (!OpenDirectory()) {
         noteLoss();
       } else if (lost) {
@@ -226,7 +209,7 @@ void DirectoryWatcher::WatchDirectory() {
         LogOnWatcherThread(kDirectoryBack);
       }
     }
-    if (m_directoryHandle == INVALID_HANDLE_VALUE) {
+    if (!m_directoryHandle) {
       m_waiting = false;  // still gone: the sleep below is the wait
     } else if (IssueChangeRead()) {
       m_waiting = true;
@@ -269,7 +252,7 @@ bool DirectoryWatcher::IssueChangeRead() {
   std::memset(m_buffer, 0, sizeof m_buffer);
   std::memset(&m_overlapped, 0, sizeof m_overlapped);
   m_overlapped.hEvent = this;
-  return ReadDirectoryChangesW(m_directoryHandle, m_buffer, kBufferBytes, FALSE,
+  return ReadDirectoryChangesW(m_directoryHandle.Get(), m_buffer, kBufferBytes, FALSE,
                                kNotifyFilter, nullptr, &m_overlapped,
                                OnChangeCompleted) != FALSE;
 }
@@ -279,7 +262,7 @@ bool DirectoryWatcher::IssueChangeRead() {
 // thread ends with nothing pending on m_buffer or m_overlapped.
 void DirectoryWatcher::FinishPendingRead() {
   if (!m_waiting) return;
-  if (!CancelIo(m_directoryHandle)) return;
+  if (!CancelIo(m_directoryHandle.Get())) return;
   for (int slice = 0; m_waiting && slice < kCancelWaitSlices; ++slice) {
     SleepEx(kSleepMilliseconds, TRUE);
   }

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "resources/Stavora.h"
-#include "server/RegistrationOwners.h"
+#include "platform/ScopedInterface.h"
 
 namespace stavora_bench {
 

@@ -468,13 +468,16 @@ TEST_F(LoggerWin32, GetFileSizeOfRealFiles) {
 
 }
 
-// Measures one file over and over until told to stop.
+// Measuring the file must never make another program's save fail: a save
+// that renames a new file over it opens it for deletion, which a measuring
+// handle that does not share deletion refuses.
 struct Measuring {
   std::wstring path;
   std::atomic<bool> stop{false};
   std::atomic<int> measured{0};
 };
 
+// A thread function of the platform's calling convention (stdcall on i686).
 DWORD WINAPI MeasureUntilStopped(LPVOID parameter) {
   auto* state = static_cast<Measuring*>(parameter);
   while (!state->stop) {
@@ -483,9 +486,6 @@ DWORD WINAPI MeasureUntilStopped(LPVOID parameter) {
   return 0;
 }
 
-// Measuring the file must never make another program's save fail: a save
-// that renames a new file over it opens it for deletion, which a measuring
-// handle that does not share deletion refuses.
 TEST_F(LoggerWin32, SavesByRenameSucceedWhileTheFileIsMeasured) {
   const std::wstring file = m_tmp + L"\\measured.ini";
   const std::wstring saved = m_tmp + L"\\measured.tmp";

@@ -1,10 +1,13 @@
-// The BSTR, VARIANT and SAFEARRAY owners: who holds what after each move,
-// and that everything held is freed exactly once.
+// The platform's owners: that each kind is freed by its own call, exactly
+// once, and what the BSTR and VARIANT owners add. The template's moves,
+// Release, Reset and Receive are tested once, in ScopedResourceTest.
 #include <gtest/gtest.h>
 
 #include <utility>
 
 #include "platform/ScopedBstr.h"
+#include "platform/ScopedHandles.h"
+#include "platform/ScopedInterface.h"
 #include "platform/ScopedSafeArray.h"
 #include "platform/ScopedVariant.h"
 
@@ -50,7 +53,7 @@ SAFEARRAY* ArrayHolding(CountedUnknown& object, ULONG count) {
   return array;
 }
 
-TEST(ScopedBstr, FromTextKeepsEveryUnitAndOwnsTheCopy) {
+TEST(ScopedBstr, FromTextKeepsEveryUnitAndTextReadsItBack) {
   const WString text(u"ab\0c", 4);
   ScopedBstr s = ScopedBstr::FromText(text);
   ASSERT_TRUE(s);
@@ -66,40 +69,8 @@ TEST(ScopedBstr, FromTextKeepsEveryUnitAndOwnsTheCopy) {
   EXPECT_FALSE(none);
   EXPECT_EQ(none.Length(), 0u);
   EXPECT_EQ(none.Text(), u"");
-}
-
-TEST(ScopedBstr, OwnershipMovesAndLeavesByReleaseOnly) {
-  ScopedBstr first = ScopedBstr::FromText(u"value");
-  const BSTR raw = first.Get();
-
-  ScopedBstr second(std::move(first));
-  EXPECT_EQ(first.Get(), nullptr) << "moved-from owner still holds the string";
-  EXPECT_EQ(second.Get(), raw);
-
-  ScopedBstr third;
-  third = std::move(second);
-  EXPECT_EQ(second.Get(), nullptr);
-  EXPECT_EQ(third.Get(), raw);
-
-  ScopedBstr& same = third;
-  third = std::move(same);  // self-move keeps the string
-  EXPECT_EQ(third.Get(), raw);
-
-  BSTR released = third.Release();
-  EXPECT_EQ(released, raw);
-  EXPECT_EQ(third.Get(), nullptr);
-  SysFreeString(released);  // the caller's now
-}
-
-TEST(ScopedBstr, ReceiveFillsFromAnOutParameter) {
-  ScopedBstr s = ScopedBstr::FromText(u"old");
-  ASSERT_EQ(VarBstrFromI4(-42, LOCALE_INVARIANT, 0, s.Receive()), S_OK);
-  EXPECT_EQ(s.Text(), u"-42");
-
-  s.Reset(SysAllocString(L"replaced"));
-  EXPECT_EQ(s.Text(), u"replaced");
-  s.Reset(s.Get());  // resetting to what is held must not free it
-  EXPECT_EQ(s.Text(), u"replaced");
+  ASSERT_EQ(VarBstrFromI4(-42, LOCALE_INVARIANT, 0, none.Receive()), S_OK);
+  EXPECT_EQ(none.Text(), u"-42");
 }
 
 TEST(ScopedVariant, ClearsWhatItHoldsExactlyOnce) {
@@ -153,8 +124,13 @@ TEST(ScopedVariant, ReceiveAndSetArrayOwnTheResult) {
   VariantInit(&source);
   source.vt = VT_I4;
   source.lVal = 7;
-  ASSERT_EQ(VariantCopy(v.Receive(), &source), S_OK);
+  // Receive is for an empty VARIANT only; a release build clears a full one.
+  EXPECT_DEBUG_DEATH(VariantCopy(v.Receive(), &source), "holds a value");
+#ifdef NDEBUG
   EXPECT_EQ(object.references, 1) << "Receive must clear the old content first";
+#endif
+  v.Reset();
+  ASSERT_EQ(VariantCopy(v.Receive(), &source), S_OK);
   EXPECT_EQ(v.Type(), VT_I4);
   EXPECT_EQ(v.Get().lVal, 7);
 
@@ -182,29 +158,59 @@ TEST(ScopedSafeArray, DestroysTheArrayAndItsElements) {
   EXPECT_FALSE(array);
 }
 
-TEST(ScopedSafeArray, MovesReleaseAndReceive) {
+TEST(ScopedInterface, ReleasesItsReferenceOnce) {
   CountedUnknown object;
-  ScopedSafeArray first(ArrayHolding(object, 1));
-  SAFEARRAY* raw = first.Get();
-  ScopedSafeArray second(std::move(first));
-  EXPECT_EQ(first.Get(), nullptr);
-  EXPECT_EQ(second.Get(), raw);
-  first = std::move(second);
-  EXPECT_EQ(first.Get(), raw);
-  EXPECT_EQ(object.references, 2);
+  {
+    ScopedInterface<IUnknown> held;
+    ASSERT_EQ(object.QueryInterface(IID_IUnknown, reinterpret_cast<void**>(held.Receive())), S_OK);
+    EXPECT_EQ(object.references, 2);
+  }
+  EXPECT_EQ(object.references, 1) << "the owner must release its one reference";
+}
 
-  ScopedSafeArray copy;
-  ASSERT_EQ(SafeArrayCopy(first.Get(), copy.Receive()), S_OK);
-  EXPECT_EQ(object.references, 3);
+TEST(ScopedHandles, EachKindIsClosedByItsOwnCall) {
+  EXPECT_FALSE(ScopedHandle());
+  EXPECT_FALSE(ScopedHandle(INVALID_HANDLE_VALUE)) << "a failed CreateFileW must read as holding nothing";
+  ScopedHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(event);
+  const HANDLE rawEvent = event.Get();
+  DWORD flags = 0;
+  ASSERT_TRUE(GetHandleInformation(rawEvent, &flags));
+  event.Reset();
+  EXPECT_FALSE(GetHandleInformation(rawEvent, &flags)) << "the event handle is still open";
 
-  SAFEARRAY* released = first.Release();
-  EXPECT_EQ(released, raw);
-  EXPECT_FALSE(first);
-  EXPECT_EQ(object.references, 3) << "Release must not destroy what it hands over";
-  EXPECT_EQ(SafeArrayDestroy(released), S_OK);
-  EXPECT_EQ(object.references, 2);
-  copy.Reset();
-  EXPECT_EQ(object.references, 1);
+  ScopedRegKey key;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, key.Receive()), ERROR_SUCCESS);
+  const HKEY rawKey = key.Get();
+  DWORD subkeys = 0;
+  ASSERT_EQ(RegQueryInfoKeyW(rawKey, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, nullptr),
+            ERROR_SUCCESS);
+  key.Reset();
+  EXPECT_EQ(RegQueryInfoKeyW(rawKey, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, nullptr),
+            ERROR_INVALID_HANDLE)
+      << "the key is still open";
+
+  // A module loaded as a data file, as the registrar loads one: freed, its
+  // image is unmapped. A copy, since a loaded image would be handed out again.
+  wchar_t self[MAX_PATH], copy[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+  ASSERT_GT(GetTempPathW(MAX_PATH - 32, copy), 0u);
+  lstrcatW(copy, L"ScopedModuleTest.dat");
+  ASSERT_TRUE(CopyFileW(self, copy, FALSE));
+  ScopedModule module(LoadLibraryExW(copy, nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  ASSERT_TRUE(module);
+  const auto* image = reinterpret_cast<const char*>(reinterpret_cast<ULONG_PTR>(module.Get()) & ~ULONG_PTR{3});
+  MEMORY_BASIC_INFORMATION region{};
+  ASSERT_EQ(VirtualQuery(image, &region, sizeof region), sizeof region);
+  ASSERT_NE(region.State, static_cast<DWORD>(MEM_FREE));
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  module.Reset();
+  ASSERT_EQ(VirtualQuery(image, &region, sizeof region), sizeof region);
+  EXPECT_EQ(region.State, static_cast<DWORD>(MEM_FREE)) << "the module is still mapped";
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << "freeing must keep the caller's last error";
+  EXPECT_TRUE(DeleteFileW(copy));
 }
 
 }  // namespace

@@ -154,7 +154,7 @@ class ClassTableTest : public ::testing::Test {
   void TearDown() override { g_tableModule = nullptr; }
 
   static ClassEntry Row() {
-    return ClassEntry{&kTestClsid, &NoRegistry, &CreateTestClassObject, &RecordCreation, nullptr};
+    return ClassEntry{&kTestClsid, &NoRegistry, &CreateTestClassObject, &RecordCreation};
   }
 
   CStavoraModule m_module{GetModuleHandleW(nullptr)};

@@ -88,7 +88,7 @@ class RegistrationSequenceTest : public ::testing::Test {
   }
   // A table whose type library is `typeLibModule`'s (this program's by default).
   static ClassTable MakeTable(HINSTANCE typeLibModule = GetModuleHandleW(nullptr)) {
-    return ClassTable(typeLibModule, ClassEntry{&kRowClsid, &RecordingRow, nullptr, nullptr, nullptr},
+    return ClassTable(typeLibModule, ClassEntry{&kRowClsid, &RecordingRow, nullptr, nullptr},
                       &CStavoraModule::InitialiseLock);
   }
 

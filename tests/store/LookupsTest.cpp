@@ -170,14 +170,18 @@ TEST_F(Lookups, NameCopyFailureGivesOutOfMemoryAndAnEmptyVariant) {
 
 TEST_F(Lookups, ValueCopyFailureGivesOutOfMemoryNeverANullSuccess) {
   g_plan.failAllocAt = 0;
-  ScopedBstr value = Name(u"stale");
-  EXPECT_EQ(Key(u"alpha", u"a", value), E_OUTOFMEMORY);
-  EXPECT_EQ(value.Get(), nullptr);
+  // The out value holds a stale string on entry, which the lookup must
+  // overwrite (a ScopedBstr's Receive would clear it first).
+  ScopedBstr stale = Name(u"stale"), section = Name(u"alpha"), key = Name(u"a"), missing = Name(u"missing");
+  BSTR value = stale.Get();
+  EXPECT_EQ(LookUpKey(store, lock, section.Get(), key.Get(), &value, kFakeCalls), E_OUTOFMEMORY);
+  EXPECT_EQ(value, nullptr);
 
   g_plan.allocations = 0;
-  EXPECT_EQ(Key(u"alpha", u"missing", value), E_OUTOFMEMORY)
+  value = stale.Get();
+  EXPECT_EQ(LookUpKey(store, lock, section.Get(), missing.Get(), &value, kFakeCalls), E_OUTOFMEMORY)
       << "not even the empty answer could be made";
-  EXPECT_EQ(value.Get(), nullptr);
+  EXPECT_EQ(value, nullptr);
 }
 
 }  // namespace

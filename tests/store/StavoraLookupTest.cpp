@@ -221,12 +221,14 @@ TEST_F(LookupObject, NamesMatchOnlyAsStoredAfterAsciiFolding) {
   EXPECT_EQ(NamesIn(keys.Get()), Names{u"A"});
 
   // A null BSTR is the empty name: found nowhere, never read through.
+  keys.Reset();
   EXPECT_EQ(m_object->GetSection(nullptr, keys.Receive()), S_FALSE);
   EXPECT_EQ(keys.Type(), VT_EMPTY);
   ScopedBstr key = ScopedBstr::FromText(u"a"), value;
   EXPECT_EQ(m_object->GetKey(nullptr, key.Get(), value.Receive()), S_FALSE);
   ASSERT_NE(value.Get(), nullptr);
   EXPECT_EQ(value.Length(), 0u);
+  value.Reset();
   EXPECT_EQ(m_object->GetKey(cut.Get(), nullptr, value.Receive()), S_FALSE);
   ASSERT_NE(value.Get(), nullptr);
   EXPECT_EQ(value.Length(), 0u);
@@ -243,6 +245,7 @@ TEST_F(LookupObject, MissingNamesAndNullOutPointers) {
   ASSERT_NE(value.Get(), nullptr);
   EXPECT_EQ(value.Length(), 0u);
   section = ScopedBstr::FromText(u"alpha");
+  value.Reset();
   EXPECT_EQ(m_object->GetKey(section.Get(), key.Get(), value.Receive()), S_FALSE);
   ASSERT_NE(value.Get(), nullptr);
   EXPECT_EQ(value.Length(), 0u);
