@@ -241,6 +241,9 @@ void DirectoryWatcher::WatchDirectory() {
       if (m_waiting && !m_stop && !DirectoryStillThere()) {
         FinishPendingRead();
         CloseDirectory();
+        // Whatever stands at the path now is read afresh once it is watched,
+        // even when it opens at once (a folder replaced within the second).
+        regained = true;
         break;
       }
     } while (m_waiting);

@@ -434,6 +434,23 @@ TEST_F(DirectoryWatcherTest, ReplacedDirectoryIsWatchedAgainOnceItIsBack) {
   RemoveTree(moved);
 }
 
+// A folder replaced within a second (renamed away, made again with a new
+// file) opens again at once: what it holds must still be read.
+TEST_F(DirectoryWatcherTest, DirectoryReplacedAtOnceIsReadAfresh) {
+  const WString moved = m_directory + u"-old";
+  CountingLoader loader;
+  DirectoryWatcher watcher;
+  StartWatching(watcher, loader);
+  const int loads = PrimeWatcher(loader);
+
+  ASSERT_TRUE(MoveFileW(W(m_directory), W(moved))) << "error " << GetLastError();
+  ASSERT_TRUE(CreateDirectoryW(W(m_directory), nullptr)) << "error " << GetLastError();
+  ASSERT_TRUE(CreateWithText(Path(u"stavora.ini"), "[A]\r\nB=3\r\n"));
+  EXPECT_TRUE(WaitForLoads(loader, loads + 1)) << "the new folder's file was never read";
+  ExpectReloadOnIniWrite(loader, SettledLoads(loader));
+  RemoveTree(moved);
+}
+
 // A directory missing when watching starts is watched from when it appears.
 TEST_F(DirectoryWatcherTest, DirectoryCreatedAfterTheStartIsWatched) {
   CountingLoader loader;
