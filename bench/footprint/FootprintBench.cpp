@@ -77,17 +77,8 @@ void PrintFootprint(const std::string& conditions, int objects, const Footprint&
 int main(int argc, char** argv) {
   const bool rowsOnly = RowsOnly(argc, argv);
   ScopedApartment apartment;
-  if (FAILED(apartment.Result())) {
-    std::fprintf(stderr, "CoInitializeEx gave %s\n", HresultText(apartment.Result()).c_str());
-    return 1;
-  }
   CLSID lookupClass;
-  const HRESULT found = FindLookupClass(&lookupClass);
-  if (FAILED(found)) {
-    std::fprintf(stderr, "Stavora.StavoraLookup is not registered: CLSIDFromProgID gave %s\n",
-                 HresultText(found).c_str());
-    return 1;
-  }
+  if (!ReadyToCreate(apartment, &lookupClass)) return 1;
   if (CountProcessHandles() < 0) {
     std::fprintf(stderr, "the system handle table cannot be read\n");
     return 1;

@@ -71,17 +71,8 @@ Timings MeasureLifetimes(const CLSID& lookupClass, const FileCase& file) {
 int main(int argc, char** argv) {
   const bool rowsOnly = RowsOnly(argc, argv);
   ScopedApartment apartment;
-  if (FAILED(apartment.Result())) {
-    std::fprintf(stderr, "CoInitializeEx gave %s\n", HresultText(apartment.Result()).c_str());
-    return 1;
-  }
   CLSID lookupClass;
-  const HRESULT found = FindLookupClass(&lookupClass);
-  if (FAILED(found)) {
-    std::fprintf(stderr, "Stavora.StavoraLookup is not registered: CLSIDFromProgID gave %s\n",
-                 HresultText(found).c_str());
-    return 1;
-  }
+  if (!ReadyToCreate(apartment, &lookupClass)) return 1;
 
   const std::wstring folder = BenchFolder(L"stavora-lifetime-bench");
   std::vector<FileCase> files = {{10, 20}, {100, 10}, {1000, 3}};

@@ -111,17 +111,8 @@ int main(int argc, char** argv) {
   }
 
   ScopedApartment apartment;
-  if (FAILED(apartment.Result())) {
-    std::fprintf(stderr, "CoInitializeEx gave %s\n", HresultText(apartment.Result()).c_str());
-    return 1;
-  }
   CLSID lookupClass;
-  const HRESULT found = FindLookupClass(&lookupClass);
-  if (FAILED(found)) {
-    std::fprintf(stderr, "Stavora.StavoraLookup is not registered: CLSIDFromProgID gave %s\n",
-                 HresultText(found).c_str());
-    return 1;
-  }
+  if (!ReadyToCreate(apartment, &lookupClass)) return 1;
 
   if (!rowsOnly) PrintHeader();
   struct Case {

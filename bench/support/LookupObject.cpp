@@ -9,6 +9,20 @@ namespace stavora_bench {
 
 HRESULT FindLookupClass(CLSID* clsid) { return CLSIDFromProgID(L"Stavora.StavoraLookup", clsid); }
 
+bool ReadyToCreate(const ScopedApartment& apartment, CLSID* lookupClass) {
+  if (FAILED(apartment.Result())) {
+    std::fprintf(stderr, "CoInitializeEx gave %s\n", HresultText(apartment.Result()).c_str());
+    return false;
+  }
+  const HRESULT found = FindLookupClass(lookupClass);
+  if (FAILED(found)) {
+    std::fprintf(stderr, "Stavora.StavoraLookup is not registered: CLSIDFromProgID gave %s\n",
+                 HresultText(found).c_str());
+    return false;
+  }
+  return true;
+}
+
 HRESULT CreateLookup(const CLSID& clsid, LookupPtr& lookup) {
   return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IStavoraLookup,
                           reinterpret_cast<void**>(lookup.Receive()));

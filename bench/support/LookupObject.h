@@ -34,6 +34,10 @@ class ScopedApartment {
 // The class registered for Stavora.StavoraLookup (CLSIDFromProgID).
 HRESULT FindLookupClass(CLSID* clsid);
 
+// A benchmark's start: `apartment` must have started and the class must be
+// registered. Says on stderr what is missing and returns false then.
+bool ReadyToCreate(const ScopedApartment& apartment, CLSID* lookupClass);
+
 // CoCreateInstance of `clsid` in process, asking for IStavoraLookup.
 HRESULT CreateLookup(const CLSID& clsid, LookupPtr& lookup);
 

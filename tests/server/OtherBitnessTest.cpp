@@ -67,29 +67,12 @@ std::string DirectoryWithoutSlash(const std::wstring& file) { return Narrow(file
 // the scripts' entries, the type library's (HELPDIR as the first registration
 // recorded it) and the dual interface's key.
 std::string FullRegistration(const std::wstring& dll, const wchar_t* platform, const std::string& helpDirectory) {
-  const std::string app = Narrow(kAppId);
-  const std::string clsid = Narrow(kClsid);
   const std::string lib = Narrow(kLibId);
-  const std::string key = "CLSID\\" + clsid;
   const std::string version = "TypeLib\\" + lib + "\\1.0";
   const std::string itf = "Interface\\" + Narrow(kIid);
   const std::string marshaler = "\"{00020424-0000-0000-C000-000000000046}\"";
-  std::vector<std::string> lines = {
-      "AppID\\" + app + " = \"Stavora\"",
-      "AppID\\Stavora.DLL",
-      "AppID\\Stavora.DLL [AppID] = \"" + app + "\"",
-      key + " = \"StavoraLookup Class\"",
-      key + "\\InprocServer32 = \"" + Narrow(dll) + "\"",
-      key + "\\InprocServer32 [ThreadingModel] = \"Apartment\"",
-      key + "\\ProgID = \"Stavora.StavoraLookup.1\"",
-      key + "\\Programmable",
-      key + "\\TypeLib = \"" + lib + "\"",
-      key + "\\VersionIndependentProgID = \"Stavora.StavoraLookup\"",
-      "Stavora.StavoraLookup = \"StavoraLookup Class\"",
-      "Stavora.StavoraLookup\\CLSID = \"" + clsid + "\"",
-      "Stavora.StavoraLookup\\CurVer = \"Stavora.StavoraLookup.1\"",
-      "Stavora.StavoraLookup.1 = \"StavoraLookup Class\"",
-      "Stavora.StavoraLookup.1\\CLSID = \"" + clsid + "\"",
+  std::vector<std::string> lines = ScriptEntryLines(dll);
+  lines.insert(lines.end(), {
       "TypeLib\\" + lib,
       version + " = \"Stavora 1.0 Type Library\"",
       version + "\\0",
@@ -101,7 +84,7 @@ std::string FullRegistration(const std::wstring& dll, const wchar_t* platform, c
       itf + "\\ProxyStubClsid32 = " + marshaler,
       itf + "\\TypeLib = \"" + lib + "\"",
       itf + "\\TypeLib [Version] = \"1.0\"",
-  };
+  });
   std::sort(lines.begin(), lines.end());
   return Joined(lines);
 }

@@ -45,26 +45,7 @@ std::string UserEntries() { return Entries(HKEY_CURRENT_USER, kUserClasses); }
 
 // What a registration of the DLL at `dllPath` writes, in Entries' form.
 std::string ExpectedEntries(const std::wstring& dllPath) {
-  const std::string app = Narrow(kAppId);
-  const std::string clsid = Narrow(kClsid);
-  const std::string key = "CLSID\\" + clsid;
-  std::vector<std::string> lines = {
-      "AppID\\" + app + " = \"Stavora\"",
-      "AppID\\Stavora.DLL",
-      "AppID\\Stavora.DLL [AppID] = \"" + app + "\"",
-      key + " = \"StavoraLookup Class\"",
-      key + "\\InprocServer32 = \"" + Narrow(dllPath) + "\"",
-      key + "\\InprocServer32 [ThreadingModel] = \"Apartment\"",
-      key + "\\ProgID = \"Stavora.StavoraLookup.1\"",
-      key + "\\Programmable",
-      key + "\\TypeLib = \"" + Narrow(kLibId) + "\"",
-      key + "\\VersionIndependentProgID = \"Stavora.StavoraLookup\"",
-      "Stavora.StavoraLookup = \"StavoraLookup Class\"",
-      "Stavora.StavoraLookup\\CLSID = \"" + clsid + "\"",
-      "Stavora.StavoraLookup\\CurVer = \"Stavora.StavoraLookup.1\"",
-      "Stavora.StavoraLookup.1 = \"StavoraLookup Class\"",
-      "Stavora.StavoraLookup.1\\CLSID = \"" + clsid + "\"",
-  };
+  std::vector<std::string> lines = ScriptEntryLines(dllPath);
   std::sort(lines.begin(), lines.end());
   return Joined(lines);
 }

@@ -136,6 +136,31 @@ inline std::string Joined(const std::vector<std::string>& lines) {
   return out;
 }
 
+// The entries the two registration scripts write for the DLL at `dllPath`,
+// in Entries' form, unsorted.
+inline std::vector<std::string> ScriptEntryLines(const std::wstring& dllPath) {
+  const std::string app = Narrow(kAppId);
+  const std::string clsid = Narrow(kClsid);
+  const std::string key = "CLSID\\" + clsid;
+  return {
+      "AppID\\" + app + " = \"Stavora\"",
+      "AppID\\Stavora.DLL",
+      "AppID\\Stavora.DLL [AppID] = \"" + app + "\"",
+      key + " = \"StavoraLookup Class\"",
+      key + "\\InprocServer32 = \"" + Narrow(dllPath) + "\"",
+      key + "\\InprocServer32 [ThreadingModel] = \"Apartment\"",
+      key + "\\ProgID = \"Stavora.StavoraLookup.1\"",
+      key + "\\Programmable",
+      key + "\\TypeLib = \"" + Narrow(kLibId) + "\"",
+      key + "\\VersionIndependentProgID = \"Stavora.StavoraLookup\"",
+      "Stavora.StavoraLookup = \"StavoraLookup Class\"",
+      "Stavora.StavoraLookup\\CLSID = \"" + clsid + "\"",
+      "Stavora.StavoraLookup\\CurVer = \"Stavora.StavoraLookup.1\"",
+      "Stavora.StavoraLookup.1 = \"StavoraLookup Class\"",
+      "Stavora.StavoraLookup.1\\CLSID = \"" + clsid + "\"",
+  };
+}
+
 inline std::wstring ModulePath(HMODULE module) {
   wchar_t path[MAX_PATH];
   const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
