@@ -116,6 +116,25 @@ void Logger::RotateLogFile() {
   }
 }
 
+void WriteLogLines(const std::vector<WString>& messages) noexcept {
+  if (messages.empty()) return;
+  try {
+    Logger* logger = Logger::GetInstance();
+    for (const WString& message : messages) logger->Write(message);
+  } catch (...) {
+    // No logger (no temporary directory, or no memory): the lines are lost
+    // and the caller carries on.
+  }
+}
+
+void WriteLogLine(const WString& message) noexcept {
+  try {
+    WriteLogLines(std::vector<WString>{message});
+  } catch (...) {
+    // The vector's copy ran out of memory: the line is lost.
+  }
+}
+
 std::unique_ptr<Logger> LoggerTestSeam::Create(std::unique_ptr<LogFiles> files) {
   return std::unique_ptr<Logger>(new Logger(std::move(files)));
 }

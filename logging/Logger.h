@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "store/NameRule.h"
 
@@ -37,5 +38,11 @@ class Logger {
   WString m_logPath;
   std::unique_ptr<LogFiles> m_files;
 };
+
+// Best effort, for every caller outside the log writer: writes each of
+// `messages` as one line, in order. Never throws and never fails its caller;
+// when no logger can be had, the lines are dropped.
+void WriteLogLines(const std::vector<WString>& messages) noexcept;
+void WriteLogLine(const WString& message) noexcept;
 
 }  // namespace stavora
