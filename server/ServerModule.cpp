@@ -47,6 +47,28 @@ ClassTable g_classTable(ThisModule(),
 TypeInfoCache g_lookupTypeInfo(TheModule(), IID_IStavoraLookup);
 CStavoraModule g_module(ThisModule());
 
+// Set once the library has pinned itself in its process.
+LONG g_pinned = 0;
+
+// Keeps the library loaded until its process ends, from the first time a
+// client asks for a class. The statically linked GCC runtime creates kernel
+// objects that nothing gives back when the library is unloaded: on i686 the
+// lock behind the registration of the DWARF unwind tables, made on every load,
+// and on both builds what the first exception thrown after a load sets up.
+// Loaded and unloaded again and again, as COM does with CoFreeUnusedLibraries,
+// the library would leave those behind each time. Pinned, it is loaded once
+// per process and costs that once; DllCanUnloadNow still answers as before.
+void PinInProcess() {
+  if (InterlockedCompareExchange(&g_pinned, 0, 0) != 0) return;
+  HMODULE self = nullptr;
+  // A failure leaves the library unpinned, as it was; the next request tries
+  // again.
+  if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                         reinterpret_cast<LPCWSTR>(&__ImageBase), &self)) {
+    InterlockedExchange(&g_pinned, 1);
+  }
+}
+
 }  // namespace
 
 CStavoraModule& TheModule() { return g_module; }
@@ -76,6 +98,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID rese
 STDAPI DllCanUnloadNow() { return stavora::TheModule().LockCount() == 0 ? S_OK : S_FALSE; }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
+  stavora::PinInProcess();
   return stavora::CallAtBoundary(
       [&] { return stavora::g_classTable.GetClassObject(clsid, iid, out); });
 }

@@ -23,6 +23,13 @@ using stavora_test::CountOwnHandles;
 using stavora_test::CountOwnThreads;
 using stavora_test::CommittedPrivateBytes;
 
+// The build this report comes from: its lines start with it.
+#ifdef _WIN64
+#define STRESS_BUILD "win64"
+#else
+#define STRESS_BUILD "win32"
+#endif
+
 constexpr int kSections = 10;
 constexpr int kKeys = 5;
 constexpr int kApartments = 4;
@@ -297,13 +304,13 @@ TEST_F(StressTest, LookupsDuringSavesThenCreateReleaseAndUnloadCycles) {
   for (HANDLE thread : threads) CloseHandle(thread);
   ASSERT_NE(waited, static_cast<DWORD>(WAIT_TIMEOUT)) << "an apartment hung";
 
-  std::printf("stress: %d saves (%d refused and retried) in about %llu s\n", kSaves + 1,
+  std::printf(STRESS_BUILD ": stress: %d saves (%d refused and retried) in about %llu s\n", kSaves + 1,
               m_refusedSaves, static_cast<unsigned long long>(seconds));
-  std::printf("stress: %ld answers on %d apartments; %ld matched no version of the file:"
+  std::printf(STRESS_BUILD ": stress: %ld answers on %d apartments; %ld matched no version of the file:"
               " %ld empty values, %ld missing keys\n",
               shared.answers.load(), kApartments, shared.strayAnswers.load(),
               shared.emptyAnswers.load(), shared.missingAnswers.load());
-  std::printf("stress: %d of %d objects served the final file\n",
+  std::printf(STRESS_BUILD ": stress: %d of %d objects served the final file\n",
               shared.apartmentsServingFinal.load(), kApartments);
   EXPECT_EQ(0, shared.apartmentsFailed.load()) << "an apartment could not create its object";
   EXPECT_EQ(kApartments, shared.apartmentsServingFinal.load())
@@ -322,7 +329,7 @@ TEST_F(StressTest, LookupsDuringSavesThenCreateReleaseAndUnloadCycles) {
   }
   const long handlesAfter = CountOwnHandles();
   const long threadsAfter = CountOwnThreads();
-  std::printf("stress: 200 create/release: handles %ld -> %ld, threads %ld -> %ld\n", handlesBefore,
+  std::printf(STRESS_BUILD ": stress: 200 create/release: handles %ld -> %ld, threads %ld -> %ld\n", handlesBefore,
               handlesAfter, threadsBefore, threadsAfter);
   EXPECT_EQ(handlesBefore, handlesAfter) << "create/release leaks handles";
   EXPECT_EQ(threadsBefore, threadsAfter) << "create/release leaks threads";
@@ -345,7 +352,7 @@ TEST_F(StressTest, LookupsDuringSavesThenCreateReleaseAndUnloadCycles) {
   const long loadHandlesAfter = CountOwnHandles();
   const long loadThreadsAfter = CountOwnThreads();
   const long long memoryAfter = CommittedPrivateBytes() / 1024;
-  std::printf("stress: 50 load/unload: handles %ld -> %ld, threads %ld -> %ld, private memory %lld KiB"
+  std::printf(STRESS_BUILD ": stress: 50 load/unload: handles %ld -> %ld, threads %ld -> %ld, private memory %lld KiB"
               " -> %lld KiB\n",
               loadHandlesBefore, loadHandlesAfter, loadThreadsBefore, loadThreadsAfter,
               memoryBefore, memoryAfter);

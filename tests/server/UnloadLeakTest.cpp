@@ -1,8 +1,9 @@
 // Loading and unloading the built Stavora.dll again and again, the way a
 // script host does, costs nothing: after 50 cycles of load, create, call,
 // release and unload the process holds the same handles and heap as after the
-// first. The DLL is loaded here alone (no shared test environment keeps it
-// loaded), from this program's folder.
+// first, whether or not an exception was thrown inside the DLL. The DLL is
+// loaded here alone (no shared test environment keeps it loaded), from this
+// program's folder.
 #include <windows.h>
 
 #include <ole2.h>
@@ -111,22 +112,42 @@ class UnloadCycles : public ::testing::Test {
     CoUninitialize();
   }
 
+  // The DLL's two exports that a client of the class needs.
+  struct Exports {
+    HRESULT(WINAPI* getClassObject)(REFCLSID, REFIID, void**) = nullptr;
+    HRESULT(WINAPI* canUnloadNow)() = nullptr;
+  };
+  static Exports ExportsOf(HMODULE module) {
+    Exports exports;
+    exports.getClassObject = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    exports.canUnloadNow =
+        reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    return exports;
+  }
+
+  // Unloads the DLL once DllCanUnloadNow agrees, as CoFreeUnusedLibraries
+  // does. A DLL that has handed out its class stays loaded: it pins itself.
+  void Unload(HMODULE module, const Exports& exports) {
+    ASSERT_EQ(exports.canUnloadNow(), S_OK);
+    ASSERT_TRUE(FreeLibrary(module));
+    ASSERT_EQ(GetModuleHandleW(m_dllPath.c_str()), module) << "the DLL did not stay loaded once it served its class";
+  }
+
   // One cycle: load the DLL, get its class object, create an object, look a
   // value up late-bound (which loads the type information), create a second
   // object over a missing file (which writes two log lines, so the log writer
-  // and its mutex exist), release it all, and unload once DllCanUnloadNow
-  // agrees. Asserts that the DLL is gone.
+  // and its lock exist), release it all, and unload once DllCanUnloadNow
+  // agrees.
   void Cycle() {
     HMODULE module = LoadLibraryW(m_dllPath.c_str());
     ASSERT_NE(module, nullptr) << "LoadLibrary failed, error " << GetLastError();
-    const auto getClassObject = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
-        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-    const auto canUnloadNow =
-        reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
-    ASSERT_TRUE(getClassObject && canUnloadNow);
+    const Exports exports = ExportsOf(module);
+    ASSERT_TRUE(exports.getClassObject && exports.canUnloadNow);
 
     IClassFactory* factory = nullptr;
-    ASSERT_EQ(getClassObject(CLSID_StavoraLookup, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    ASSERT_EQ(exports.getClassObject(CLSID_StavoraLookup, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+              S_OK);
     ASSERT_NO_FATAL_FAILURE(SetIniPath(m_iniDirectory + L"\\Missing.ini"));
     IUnknown* failing = nullptr;
     const HRESULT createdFailing = factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&failing));
@@ -162,10 +183,25 @@ class UnloadCycles : public ::testing::Test {
     VariantClear(&args[0]);
     VariantClear(&args[1]);
     EXPECT_EQ(lookup->Release(), 0u);
+    ASSERT_NO_FATAL_FAILURE(Unload(module, exports));
+  }
 
-    ASSERT_EQ(canUnloadNow(), S_OK);
-    ASSERT_TRUE(FreeLibrary(module));
-    ASSERT_EQ(GetModuleHandleW(m_dllPath.c_str()), nullptr) << "FreeLibrary left the DLL loaded";
+  // One cycle in which the DLL throws and catches an exception: with a
+  // temporary directory too long to be had, the log writer cannot be created
+  // for the object over a missing file. The object is still created.
+  void ThrowingCycle() {
+    HMODULE module = LoadLibraryW(m_dllPath.c_str());
+    ASSERT_NE(module, nullptr) << "LoadLibrary failed, error " << GetLastError();
+    const Exports exports = ExportsOf(module);
+    ASSERT_TRUE(exports.getClassObject && exports.canUnloadNow);
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(exports.getClassObject(CLSID_StavoraLookup, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+              S_OK);
+    IUnknown* object = nullptr;
+    const HRESULT created = factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object));
+    factory->Release();
+    if (created == S_OK) object->Release();
+    ASSERT_NO_FATAL_FAILURE(Unload(module, exports));
   }
 
   std::wstring m_dllPath;
@@ -183,6 +219,13 @@ class UnloadCycles : public ::testing::Test {
 // runtime's emergency exception pool never freed, each cycle left about 73 KiB
 // of heap behind.
 TEST_F(UnloadCycles, FiftyLoadsAndUnloadsCostWhatTheFirstDid) {
+  // A load that never asks for the class, as a registration tool's, unloads
+  // for real.
+  HMODULE probe = LoadLibraryW(m_dllPath.c_str());
+  ASSERT_NE(probe, nullptr) << "LoadLibrary failed, error " << GetLastError();
+  ASSERT_TRUE(FreeLibrary(probe));
+  ASSERT_EQ(GetModuleHandleW(m_dllPath.c_str()), nullptr) << "a load without a class request stayed loaded";
+
   ASSERT_NO_FATAL_FAILURE(Cycle());
   const Footprint first = Measure();
   ASSERT_GT(first.handles, 0) << "no handles found";
@@ -204,6 +247,29 @@ TEST_F(UnloadCycles, FiftyLoadsAndUnloadsCostWhatTheFirstDid) {
   EXPECT_EQ(last.handles, first.handles) << "handles leaked by 49 load/unload cycles";
   EXPECT_EQ(last.heapBytes, tenth.heapBytes) << "heap leaked by 40 load/unload cycles";
   EXPECT_EQ(last.privateBytes, tenth.privateBytes) << "committed memory leaked by 40 load/unload cycles";
+}
+
+// The statically linked GCC runtime sets up kernel objects that it never gives
+// back when the DLL unloads: on i686 the lock behind the registration of the
+// DLL's unwind tables (one semaphore each load), and on both builds what the
+// first exception after a load creates. Unpinned, this test leaves one handle
+// per cycle behind on x86_64 and two on i686.
+TEST_F(UnloadCycles, FiftyLoadsThatThrowCostWhatTheFirstDid) {
+  // Longer than a temporary directory may be: the log writer's constructor
+  // throws, and the object's creation catches it.
+  const std::wstring tooLong = m_iniDirectory + L"\\" + std::wstring(300, L't');
+  SetEnvironmentVariableW(L"TEMP", tooLong.c_str());
+  SetEnvironmentVariableW(L"TMP", tooLong.c_str());
+  ASSERT_NO_FATAL_FAILURE(SetIniPath(m_iniDirectory + L"\\Missing.ini"));
+
+  ASSERT_NO_FATAL_FAILURE(ThrowingCycle());
+  const Footprint first = Measure();
+  for (int cycle = 2; cycle <= 50; ++cycle) {
+    ASSERT_NO_FATAL_FAILURE(ThrowingCycle()) << "cycle " << cycle;
+  }
+  const Footprint last = Measure();
+  std::printf("throwing: after 1 cycle %ld handles, after 50 cycles %ld handles\n", first.handles, last.handles);
+  EXPECT_EQ(last.handles, first.handles) << "handles leaked by 49 throwing load/unload cycles";
 }
 
 }  // namespace
