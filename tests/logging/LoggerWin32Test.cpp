@@ -17,7 +17,7 @@
 #include "logging/FileSize.h"
 #include "logging/Logger.h"
 #include "logging/LoggerTestSeam.h"
-#include "platform/LogFilesWin32.h"
+#include "logging/LogFilesWin32.h"
 
 namespace stavora {
 namespace {
@@ -294,83 +294,6 @@ TEST_F(LoggerWin32, TwoProcessesWritingAcrossTheRotationLoseNothing) {
     EXPECT_TRUE(numbers == expected) << "writer " << writer << ": lines missing, doubled or out of order; "
                                      << inBackup[writer] << " in the backup";
   }
-}
-
-struct MutexProbe {
-  HANDLE mutex;
-  DWORD waited;
-};
-
-// Tries `MutexProbe::mutex` without waiting and gives it back if it got it.
-DWORD WINAPI ProbeMutex(void* parameter) {
-  auto* probe = static_cast<MutexProbe*>(parameter);
-  probe->waited = WaitForSingleObject(probe->mutex, 0);
-  if (probe->waited == WAIT_OBJECT_0 || probe->waited == WAIT_ABANDONED) ReleaseMutex(probe->mutex);
-  return 0;
-}
-
-// Takes the mutex `parameter` and ends without releasing it.
-DWORD WINAPI TakeMutexAndQuit(void* parameter) { return WaitForSingleObject(static_cast<HANDLE>(parameter), INFINITE); }
-
-// Whether a thread other than the caller can take `mutex` at once (it gives
-// it back before it ends, so the answer leaves nothing owned).
-bool FreeForAnotherThread(HANDLE mutex) {
-  MutexProbe probe{mutex, WAIT_FAILED};
-  OwnedHandle thread(CreateThread(nullptr, 0, &ProbeMutex, &probe, 0, nullptr), &CloseHandle);
-  if (!thread) return false;
-  WaitForSingleObject(thread.get(), INFINITE);
-  return probe.waited == WAIT_OBJECT_0;
-}
-
-// The lock shared with other processes is the named mutex of the log's path;
-// a line takes it and gives it back, and a holder that ended without giving
-// it back (abandoned) does not keep the next line from taking and releasing it.
-TEST_F(LoggerWin32, LinesTakeAndGiveBackTheLogMutexEvenWhenAbandoned) {
-  MakeLogDirectory();
-  Logger* logger = Logger::GetInstance();
-  const WString name = LogMutexName(logger->LogPath());
-  OwnedHandle mutex(CreateMutexExW(nullptr, reinterpret_cast<const wchar_t*>(name.c_str()), 0,
-                                   SYNCHRONIZE | MUTEX_MODIFY_STATE),
-                    &CloseHandle);
-  ASSERT_NE(mutex.get(), nullptr) << "error " << GetLastError();
-
-  logger->Write(u"first");
-  EXPECT_TRUE(FreeForAnotherThread(mutex.get())) << "the mutex is still held after a line";
-
-  // A thread that takes the mutex and ends without releasing it.
-  OwnedHandle quitter(CreateThread(nullptr, 0, &TakeMutexAndQuit, mutex.get(), 0, nullptr), &CloseHandle);
-  ASSERT_TRUE(quitter);
-  ASSERT_EQ(WaitForSingleObject(quitter.get(), 10000), WAIT_OBJECT_0);
-  DWORD quitterWaited = 99;
-  ASSERT_TRUE(GetExitCodeThread(quitter.get(), &quitterWaited));
-  ASSERT_EQ(quitterWaited, WAIT_OBJECT_0);
-
-  logger->Write(u"after an abandoned holder");
-  EXPECT_TRUE(FreeForAnotherThread(mutex.get())) << "a line after an abandoned holder kept the mutex";
-  EXPECT_EQ(Messages(ReadBytes(LogFile())), (std::vector<std::string>{"first", "after an abandoned holder"}));
-}
-
-// Processes meet on one mutex whatever case their %TEMP% is spelled in, and
-// the name never carries a backslash past the namespace or exceeds MAX_PATH.
-TEST(LogMutexName, OneNamePerFileWhateverItsCase) {
-  const WString name = LogMutexName(u"C:\\Temp\\Kestrane\\Log\\Stavora.log");
-  EXPECT_EQ(name, u"Global\\Kestrane.Stavora.Log:C:/TEMP/KESTRANE/LOG/STAVORA.LOG");
-  EXPECT_EQ(LogMutexName(u"c:\\temp\\KESTRANE\\log\\stavora.LOG"), name);
-  // Beyond ASCII too, as the file system compares names.
-  EXPECT_EQ(LogMutexName(u"C:\\T\u00e9mp\\\u03c9\\Stavora.log"), LogMutexName(u"c:\\T\u00c9MP\\\u03a9\\STAVORA.log"));
-  EXPECT_NE(LogMutexName(u"C:\\Temp1\\Kestrane\\Log\\Stavora.log"), name);
-
-  const WString deep = u"C:\\" + WString(300, u'd') + u"\\Kestrane\\Log\\Stavora.log";
-  const WString deepName = LogMutexName(deep);
-  EXPECT_LT(deepName.size(), static_cast<std::size_t>(MAX_PATH));
-  EXPECT_EQ(deepName.rfind(u"Global\\Kestrane.Stavora.Log:", 0), 0u);
-  EXPECT_EQ(deepName.find(u'\\', 7), WString::npos);
-  WString deepUpper = deep;
-  for (char16_t& unit : deepUpper) unit = unit == u'd' ? u'D' : unit;
-  EXPECT_EQ(LogMutexName(deepUpper), deepName);
-  WString deepOther = deep;
-  deepOther[150] = u'e';
-  EXPECT_NE(LogMutexName(deepOther), deepName);
 }
 
 // GetTempPathW as Windows answers for a directory `text`: the length when it
