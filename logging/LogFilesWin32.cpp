@@ -31,13 +31,20 @@ constexpr ULONGLONG kLockWaitMilliseconds = 1000;
 // its handle is closed or its process ends.
 constexpr char16_t kLockSuffix[] = u".lock";
 
-// Whether `handle` is a plain file or folder (as `wantFolder` says) rather
-// than a link, a junction or another reparse point.
-bool IsPlain(HANDLE handle, bool wantFolder) {
+// Whether `handle`, opened as itself at `path`, is a plain file or folder (as
+// `wantFolder` says) rather than a link, a junction or another reparse point.
+// Windows reports FILE_ATTRIBUTE_REPARSE_POINT through the handle; Wine
+// reports its Unix symbolic links only through the path, so both are asked.
+// The caller holds the handle without sharing deletion, so the path still
+// names the same entry.
+bool IsPlain(HANDLE handle, const WString& path, bool wantFolder) {
   BY_HANDLE_FILE_INFORMATION information;
   if (!GetFileInformationByHandle(handle, &information)) return false;
-  if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
-  return ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == wantFolder;
+  const DWORD byPath = GetFileAttributesW(AsWide(path));
+  if (byPath == INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD attributes = information.dwFileAttributes | byPath;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
+  return ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == wantFolder;
 }
 
 // The folders that the log path adds below the temporary directory, outermost
@@ -79,7 +86,7 @@ class Win32LogFiles final : public LogFiles {
     constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     ScopedHandle file(CreateFileW(AsWide(path), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file || !IsPlain(file.Get(), false)) return false;
+    if (!file || !IsPlain(file.Get(), path, false)) return false;
     DWORD written = 0;
     const BOOL ok = WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     return ok && written == bytes.size();
@@ -117,7 +124,7 @@ class Win32LogFiles final : public LogFiles {
       ScopedHandle held(CreateFileW(AsWide(folder), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-      if (!held || !IsPlain(held.Get(), true)) {
+      if (!held || !IsPlain(held.Get(), folder, true)) {
         EndLogStep();
         return StepAccess::kRefused;
       }
@@ -128,7 +135,7 @@ class Win32LogFiles final : public LogFiles {
     m_lockFile.Reset(CreateFileW(AsWide(lockPath), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!m_lockFile) return StepAccess::kUnlocked;
-    if (!IsPlain(m_lockFile.Get(), false)) {
+    if (!IsPlain(m_lockFile.Get(), lockPath, false)) {
       EndLogStep();
       return StepAccess::kRefused;
     }

@@ -13,11 +13,16 @@
 #include <regex>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "logging/FileSize.h"
+#include "logging/LogFiles.h"
+#include "logging/LogFilesWin32.h"
 #include "logging/Logger.h"
 #include "logging/LoggerTestSeam.h"
-#include "logging/LogFilesWin32.h"
+#include "platform/ScopedBstr.h"
+#include "store/IniPath.h"
+#include "store/StavoraLookup.h"
 
 namespace stavora {
 namespace {
@@ -294,6 +299,257 @@ TEST_F(LoggerWin32, TwoProcessesWritingAcrossTheRotationLoseNothing) {
     EXPECT_TRUE(numbers == expected) << "writer " << writer << ": lines missing, doubled or out of order; "
                                      << inBackup[writer] << " in the backup";
   }
+}
+
+// Starts log_writer_process.exe to hold a lock of `kind` on this test's log
+// for a minute; returns once it holds it. Null (and a failure) otherwise.
+OwnedHandle StartHolder(const std::wstring& kind) {
+  const std::wstring eventName = L"Local\\stavora-log-holder-" + std::to_wstring(GetCurrentProcessId());
+  OwnedHandle ready(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()), &CloseHandle);
+  if (!ready) {
+    ADD_FAILURE() << "CreateEvent failed, error " << GetLastError();
+    return OwnedHandle(nullptr, &CloseHandle);
+  }
+  std::wstring commandLine =
+      L"\"" + ExecutableDirectory() + L"log_writer_process.exe\" hold " + kind + L" " + eventName + L" 60";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+    ADD_FAILURE() << "CreateProcess failed, error " << GetLastError();
+    return OwnedHandle(nullptr, &CloseHandle);
+  }
+  CloseHandle(started.hThread);
+  OwnedHandle holder(started.hProcess, &CloseHandle);
+  HANDLE either[] = {ready.get(), holder.get()};
+  if (WaitForMultipleObjects(2, either, FALSE, 20000) != WAIT_OBJECT_0) {
+    DWORD exitCode = 99;
+    GetExitCodeProcess(holder.get(), &exitCode);
+    ADD_FAILURE() << "the holder did not take the lock; exit code " << exitCode;
+    TerminateProcess(holder.get(), 1);
+    return OwnedHandle(nullptr, &CloseHandle);
+  }
+  return holder;
+}
+
+void EndHolder(const OwnedHandle& holder) {
+  if (!holder) return;
+  TerminateProcess(holder.get(), 0);
+  WaitForSingleObject(holder.get(), 10000);
+}
+
+// Points HKLM\...\Settings\StavoraPath at a file for one test and deletes the
+// value afterwards.
+class PathValue {
+ public:
+  PathValue() {
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, reinterpret_cast<const wchar_t*>(kSettingsKeyName), 0, nullptr, 0,
+                              KEY_SET_VALUE, nullptr, &m_key, nullptr),
+              ERROR_SUCCESS);
+  }
+  ~PathValue() {
+    if (m_key == nullptr) return;
+    RegDeleteValueW(m_key, reinterpret_cast<const wchar_t*>(kIniPathValueName));
+    RegCloseKey(m_key);
+  }
+  PathValue(const PathValue&) = delete;
+  PathValue& operator=(const PathValue&) = delete;
+
+  void Set(const std::wstring& path) {
+    ASSERT_EQ(RegSetValueExW(m_key, reinterpret_cast<const wchar_t*>(kIniPathValueName), 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(path.c_str()),
+                             static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+  }
+
+ private:
+  HKEY m_key = nullptr;
+};
+
+// The lookup class without its COM forms, built and destroyed directly.
+class DirectLookup final : public CStavoraLookup {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) {
+    if (out != nullptr) *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() { return 1; }
+  ULONG STDMETHODCALLTYPE Release() { return 1; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
+    return E_NOTIMPL;
+  }
+};
+
+double MillisecondsSince(const LARGE_INTEGER& start) {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return 1000.0 * static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+LARGE_INTEGER Now() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now;
+}
+
+// Lookups on a live object, timed one by one until stopped.
+struct LookupLoop {
+  CStavoraLookup* object = nullptr;
+  std::atomic<bool> stop{false};
+  std::atomic<int> answered{0};
+  double slowest = 0;  // milliseconds; read after the thread has ended
+};
+
+DWORD WINAPI LookUpUntilStopped(LPVOID parameter) {
+  auto* loop = static_cast<LookupLoop*>(parameter);
+  ScopedBstr section(SysAllocString(L"Main"));
+  ScopedBstr key(SysAllocString(L"Colour"));
+  while (!loop->stop) {
+    BSTR value = nullptr;
+    const LARGE_INTEGER start = Now();
+    const HRESULT hr = loop->object->GetKey(section.Get(), key.Get(), &value);
+    loop->slowest = std::max(loop->slowest, MillisecondsSince(start));
+    if (hr == S_OK && value != nullptr && std::wstring(value) == L"blue") ++loop->answered;
+    SysFreeString(value);
+    Sleep(1);
+  }
+  return 0;
+}
+
+// Objects over a live INI file and over a missing one, built while another
+// process holds a lock on the log.
+class LoggerLockHeld : public LoggerWin32 {
+ protected:
+  void SetUp() override {
+    LoggerWin32::SetUp();
+    MakeLogDirectory();
+    m_ini = m_tmp + L"\\Live.ini";
+    WriteBytes(m_ini, "[Main]\r\nColour=blue\r\n");
+    m_missing = m_tmp + L"\\Missing.ini";
+  }
+
+  // Builds an object over the missing file while lookups run on one over the
+  // live file, and checks that the lookups never waited. The milliseconds
+  // the creation took.
+  double CreateOverMissingFileBesideLookups() {
+    m_value.Set(m_ini);
+    auto live = std::make_unique<DirectLookup>();
+    LookupLoop loop;
+    loop.object = live.get();
+    OwnedHandle thread(CreateThread(nullptr, 0, &LookUpUntilStopped, &loop, 0, nullptr), &CloseHandle);
+    EXPECT_TRUE(thread);
+    while (loop.answered == 0) Sleep(1);
+
+    m_value.Set(m_missing);
+    const LARGE_INTEGER start = Now();
+    { DirectLookup overMissing; }
+    const double took = MillisecondsSince(start);
+
+    loop.stop = true;
+    WaitForSingleObject(thread.get(), INFINITE);
+    EXPECT_GT(loop.answered.load(), 0);
+    EXPECT_LT(loop.slowest, 250.0) << "a lookup on the live object waited";
+    return took;
+  }
+
+  std::vector<std::string> MissingFileLines() const {
+    std::string path(m_missing.begin(), m_missing.end());
+    for (char& c : path) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    return {"GetFileSize(): Failed to get file handle or file size for " + path,
+            "LoadRegistry(): GetPrivateProfileString() failed to retrieve sections."};
+  }
+
+  std::wstring m_ini, m_missing;
+  PathValue m_value;
+};
+
+// Another process holds the log's lock: the two lines of a load over a
+// missing file wait for it once, about a second, and are then written whole;
+// lookups on another object never wait.
+TEST_F(LoggerLockHeld, ByAnotherProcessTheLinesOfOneLoadWaitOnceAndLookupsNever) {
+  OwnedHandle holder = StartHolder(L"step");
+  ASSERT_TRUE(holder);
+  const double took = CreateOverMissingFileBesideLookups();
+  EndHolder(holder);
+  EXPECT_GE(took, 900.0) << "the lines did not wait for the other process's lock";
+  EXPECT_LT(took, 3000.0) << "creation waited for the log's lock more than once or too long";
+  EXPECT_EQ(Messages(ReadBytes(LogFile())), MissingFileLines());
+}
+
+// A mutex of the name that earlier versions waited for, held by another
+// process (as any account could): nothing waits for it.
+TEST_F(LoggerLockHeld, MutexOfTheOldNameHeldElsewhereKeepsNothingWaiting) {
+  OwnedHandle holder = StartHolder(L"old-mutex");
+  ASSERT_TRUE(holder);
+  const double took = CreateOverMissingFileBesideLookups();
+  EndHolder(holder);
+  EXPECT_LT(took, 500.0) << "creation waited";
+  EXPECT_EQ(Messages(ReadBytes(LogFile())), MissingFileLines());
+}
+
+// A log writer that cannot be made (here: no temporary directory) fails no
+// object creation; the object serves its file.
+TEST_F(LoggerLockHeld, ObjectIsMadeWhenNoLoggerCanBe) {
+  LoggerTestSeam::SetFactory([]() -> std::unique_ptr<LogFiles> {
+    throw std::runtime_error("Cannot determine temp directory.");
+  });
+  m_value.Set(m_missing);
+  try {
+    DirectLookup overMissing;
+    m_value.Set(m_ini);
+    DirectLookup live;
+    ScopedBstr section(SysAllocString(L"Main"));
+    ScopedBstr key(SysAllocString(L"Colour"));
+    BSTR value = nullptr;
+    EXPECT_EQ(live.GetKey(section.Get(), key.Get(), &value), S_OK);
+    EXPECT_EQ(std::wstring(value ? value : L""), L"blue");
+    SysFreeString(value);
+  } catch (const std::exception& error) {
+    ADD_FAILURE() << "creation failed: " << error.what();
+  }
+  LoggerTestSeam::SetFactory({});
+  EXPECT_EQ(ReadBytes(LogFile()), "<missing>");
+}
+
+// A viewer holds the log open without delete sharing as it reaches the
+// threshold: the rename is refused, the old backup stays and the line goes
+// to the large log; once the viewer lets go, the next line rotates.
+TEST_F(LoggerWin32, RotationRefusedByAViewerKeepsTheBackup) {
+  MakeLogDirectory();
+  WriteBytes(BackupFile(), "older generation\r\n");
+  const std::string full(1048576, 'v');
+  WriteBytes(LogFile(), full);
+  HANDLE viewer = CreateFileW(LogFile().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
+  Logger::GetInstance()->Write(u"while viewed");
+  CloseHandle(viewer);
+  EXPECT_EQ(ReadBytes(BackupFile()), "older generation\r\n") << "the backup was lost to a refused rotation";
+  const std::string log = ReadBytes(LogFile());
+  ASSERT_GT(log.size(), full.size());
+  EXPECT_EQ(Messages(log.substr(full.size())), std::vector<std::string>{"while viewed"});
+
+  Logger::GetInstance()->Write(u"after");
+  EXPECT_EQ(GetFileSize(W(BackupFile())), static_cast<std::int64_t>(log.size()));
+  EXPECT_EQ(Messages(ReadBytes(LogFile())), std::vector<std::string>{"after"});
+}
+
+// GetTempPath2W where kernel32 has it, else GetTempPathW.
+DWORD WINAPI TempPath2StandIn(DWORD, LPWSTR) { return 0; }
+
+TEST(ChooseGetTempPath, TheNewerCallWhereTheSystemHasIt) {
+  std::vector<std::string> asked;
+  const auto finds = [&asked](const char* name) -> FARPROC {
+    asked.push_back(name);
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&TempPath2StandIn));
+  };
+  EXPECT_EQ(ChooseGetTempPath(finds), &TempPath2StandIn);
+  EXPECT_EQ(asked, std::vector<std::string>{"GetTempPath2W"});
+  EXPECT_EQ(ChooseGetTempPath([](const char*) -> FARPROC { return nullptr; }), &GetTempPathW);
 }
 
 // GetTempPathW as Windows answers for a directory `text`: the length when it
