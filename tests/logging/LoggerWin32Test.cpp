@@ -1,6 +1,7 @@
 // The log writer and GetFileSize on the real Win32 services, under the temp
 // directory that GetTempPathW reports.
 #include <windows.h>
+#include <winioctl.h>
 
 #include <gtest/gtest.h>
 
@@ -536,6 +537,121 @@ TEST_F(LoggerWin32, RotationRefusedByAViewerKeepsTheBackup) {
   Logger::GetInstance()->Write(u"after");
   EXPECT_EQ(GetFileSize(W(BackupFile())), static_cast<std::int64_t>(log.size()));
   EXPECT_EQ(Messages(ReadBytes(LogFile())), std::vector<std::string>{"after"});
+}
+
+// Under Wine only: runs `program` with `option` and the Unix names of
+// `first` and `second` (when not empty), and waits for it. False elsewhere.
+bool RunUnixOnPaths(const char* program, const char* option, const std::wstring& first, const std::wstring& second) {
+  using UnixName = char*(CDECL*)(LPCWSTR);
+  using UnixSpawn = LONG(WINAPI*)(char* const* argv, int wait);
+  const auto unixName = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  const auto spawn = reinterpret_cast<UnixSpawn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "__wine_unix_spawnvp")));
+  if (unixName == nullptr || spawn == nullptr) return false;
+  char* unixFirst = unixName(first.c_str());
+  char* unixSecond = second.empty() ? nullptr : unixName(second.c_str());
+  bool ran = false;
+  if (unixFirst != nullptr && (second.empty() || unixSecond != nullptr)) {
+    char* const argv[] = {const_cast<char*>(program), const_cast<char*>(option), unixFirst, unixSecond, nullptr};
+    ran = spawn(argv, 1) == 0;
+  }
+  HeapFree(GetProcessHeap(), 0, unixFirst);
+  if (unixSecond != nullptr) HeapFree(GetProcessHeap(), 0, unixSecond);
+  return ran;
+}
+
+// Makes `link` lead to the existing `target`: a junction where the system
+// has them (Windows; a folder only), else, under Wine, which has neither
+// junctions nor symbolic links of its own, a Unix symbolic link, which Wine
+// reports with FILE_ATTRIBUTE_REPARSE_POINT. False when neither can be made.
+bool MakeLink(const std::wstring& link, const std::wstring& target, bool folder) {
+  if (folder && CreateDirectoryW(link.c_str(), nullptr)) {
+    HANDLE handle = CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      // REPARSE_DATA_BUFFER for a mount point: tag, data length, reserved,
+      // then substitute and print names (offsets and lengths in bytes) and
+      // the names themselves, each ended by a zero.
+      const std::wstring substitute = L"\\??\\" + target;
+      std::vector<BYTE> buffer(8 + 8 + (substitute.size() + 2) * sizeof(wchar_t), 0);
+      auto* words = reinterpret_cast<WORD*>(buffer.data());
+      *reinterpret_cast<DWORD*>(buffer.data()) = IO_REPARSE_TAG_MOUNT_POINT;
+      words[2] = static_cast<WORD>(buffer.size() - 8);
+      words[4] = 0;
+      words[5] = static_cast<WORD>(substitute.size() * sizeof(wchar_t));
+      words[6] = static_cast<WORD>(words[5] + sizeof(wchar_t));
+      words[7] = 0;
+      std::copy(substitute.begin(), substitute.end(), reinterpret_cast<wchar_t*>(buffer.data() + 16));
+      DWORD returned = 0;
+      const BOOL made = DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, buffer.data(),
+                                        static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr);
+      CloseHandle(handle);
+      if (made) return true;
+    }
+    RemoveDirectoryW(link.c_str());
+  }
+  if (!folder) {
+    // Needs the symbolic-link privilege or developer mode on Windows; Wine 8
+    // answers TRUE and makes nothing.
+    constexpr DWORD kUnprivileged = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+    if (CreateSymbolicLinkW(link.c_str(), target.c_str(), kUnprivileged) &&
+        GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      return true;
+    }
+  }
+  if (!RunUnixOnPaths("/bin/ln", "-s", target, link)) return false;
+  // Wine 8 reports a link to a folder as a reparse point, but a link to a
+  // file as the file itself.
+  const DWORD attributes = GetFileAttributesW(link.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return true;
+  RunUnixOnPaths("/bin/rm", "-f", link, L"");
+  return false;
+}
+
+// Removes a link that MakeLink made, not what it leads to.
+void RemoveLink(const std::wstring& link) {
+  // Under Wine, RemoveDirectoryW on a link to an empty folder removes that
+  // folder: remove the Unix link itself. On Windows, RemoveDirectoryW
+  // removes a junction, not its target.
+  if (!RunUnixOnPaths("/bin/rm", "-f", link, L"") && !RemoveDirectoryW(link.c_str())) DeleteFileW(link.c_str());
+  EXPECT_EQ(GetFileAttributesW(link.c_str()), INVALID_FILE_ATTRIBUTES) << "the link is still there";
+}
+
+// A link or junction at either folder of the log, or at the log itself,
+// takes no line and creates nothing where it leads; plain folders again
+// take lines at once.
+TEST_F(LoggerWin32, LinksAtTheLogsFoldersOrFileAreNotFollowed) {
+  const std::wstring elsewhere = m_tmp + L"\\Elsewhere";
+  ASSERT_TRUE(CreateDirectoryW(elsewhere.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((elsewhere + L"\\Log").c_str(), nullptr));
+  const std::wstring kestrane = m_tmp + L"\\Kestrane";
+  if (!MakeLink(kestrane, elsewhere, true)) GTEST_SKIP() << "this system makes no links";
+  Logger* logger = Logger::GetInstance();
+  logger->Write(u"through a linked Kestrane");
+  EXPECT_EQ(ReadBytes(elsewhere + L"\\Log\\Stavora.log"), "<missing>");
+  EXPECT_EQ(GetFileAttributesW((elsewhere + L"\\Log\\Stavora.log.lock").c_str()), INVALID_FILE_ATTRIBUTES);
+  RemoveLink(kestrane);
+
+  ASSERT_TRUE(CreateDirectoryW(kestrane.c_str(), nullptr));
+  ASSERT_TRUE(MakeLink(LogDirectory(), elsewhere + L"\\Log", true));
+  logger->Write(u"through a linked Log");
+  EXPECT_EQ(ReadBytes(elsewhere + L"\\Log\\Stavora.log"), "<missing>");
+  EXPECT_EQ(GetFileAttributesW((elsewhere + L"\\Log\\Stavora.log.lock").c_str()), INVALID_FILE_ATTRIBUTES);
+  RemoveLink(LogDirectory());
+
+  ASSERT_TRUE(CreateDirectoryW(LogDirectory().c_str(), nullptr));
+  const std::wstring victim = elsewhere + L"\\victim.txt";
+  WriteBytes(victim, "untouched");
+  // A link at the log file itself: Windows reports it through the handle.
+  if (MakeLink(LogFile(), victim, false)) {
+    logger->Write(u"through a linked log file");
+    EXPECT_EQ(ReadBytes(victim), "untouched");
+    RemoveLink(LogFile());
+  }
+
+  logger->Write(u"plain folders");
+  EXPECT_EQ(Messages(ReadBytes(LogFile())), std::vector<std::string>{"plain folders"});
 }
 
 // GetTempPath2W where kernel32 has it, else GetTempPathW.
