@@ -1,7 +1,7 @@
 // The process-wide log writer: instance creation, line writing and rotation,
-// all under the one log lock; each line's size check, rotation and append also
-// under the lock shared with other processes. The platform's services come
-// through LogFiles.
+// all under the one log lock; each batch of lines (its size checks, rotations
+// and appends) also under one hold of the lock shared with other processes.
+// The platform's services come through LogFiles.
 #include "logging/Logger.h"
 
 #include <new>
