@@ -1,6 +1,6 @@
 // The few platform services the log writer needs: the temporary directory,
-// file sizes, appending bytes, renaming and removing files, local time, and a
-// lock that all processes writing one log share.
+// file sizes, appending bytes, replacing one file by another, local time, and
+// a lock that all processes writing one log share.
 #pragma once
 
 #include <cstdint>
@@ -25,33 +25,42 @@ class LogFiles {
   virtual std::int64_t FileSize(const WString& path) = 0;
 
   // Opens `path` for appending (creating the file, never its directory),
-  // writes `bytes` as they are, flushes and closes. False when the file could
+  // writes `bytes` as they are, flushes and closes. A `path` that is a link
+  // or junction is not followed and not written. False when the file could
   // not be opened or not all bytes were written.
   virtual bool AppendBytes(const WString& path, const std::string& bytes) = 0;
 
-  // Renames `from` to `to`; fails when `to` exists.
-  virtual bool RenameFile(const WString& from, const WString& to) = 0;
-
-  // Removes `path`; false when nothing was removed.
-  virtual bool RemoveFile(const WString& path) = 0;
+  // Renames `from` to `to` in one step, replacing `to` when it exists. When
+  // it fails, both files stay as they were.
+  virtual bool ReplaceFile(const WString& from, const WString& to) = 0;
 
   // The current local time.
   virtual std::tm LocalTime() = 0;
 
-  // Takes the lock shared by every process that writes the log at `path`, so
-  // that one process's size check, rotation and append are one step for all
-  // of them. True when it is held; false when the platform could not give it
-  // (the step then runs without it, as it would in a single process). The
-  // caller already holds the log lock, so one thread of a process at a time
-  // asks.
-  virtual bool LockAcrossProcesses(const WString& path) = 0;
+  // What BeginLogStep found.
+  enum class StepAccess {
+    kLocked,    // the lock shared with other processes is held: call EndLogStep
+    kUnlocked,  // no lock could be had in time: go ahead without it
+    kRefused,   // the log's folders are missing or are not plain folders
+                // (a link or junction could send the lines elsewhere):
+                // write nothing
+  };
 
-  // Gives back the lock that the last LockAcrossProcesses returning true took.
-  virtual void UnlockAcrossProcesses() = 0;
+  // Begins one step of writing to the log at `path` (the size check, any
+  // rotation and the appends of one batch of lines): keeps the log's own
+  // folders from being replaced until EndLogStep, and takes the lock that
+  // every process writing this log shares, waiting about a second at most.
+  // The caller already holds the log lock, so one thread of a process at a
+  // time asks.
+  virtual StepAccess BeginLogStep(const WString& path) = 0;
+
+  // Ends the step that the last BeginLogStep answering kLocked or kUnlocked
+  // began.
+  virtual void EndLogStep() = 0;
 };
 
 // The real services of the build's platform: logging/LogFilesStd.cpp natively,
-// platform/LogFilesWin32.cpp on Windows.
+// logging/LogFilesWin32.cpp on Windows.
 std::unique_ptr<LogFiles> MakePlatformLogFiles();
 
 }  // namespace stavora

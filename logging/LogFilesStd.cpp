@@ -50,18 +50,11 @@ class StdLogFiles final : public LogFiles {
     return written && !file.fail();
   }
 
-  bool RenameFile(const WString& from, const WString& to) override {
-    // Like MoveFileW: an existing target makes the rename fail.
+  bool ReplaceFile(const WString& from, const WString& to) override {
+    // rename(2) replaces an existing target in one step.
     std::error_code error;
-    const auto target = NativePath(to);
-    if (std::filesystem::exists(std::filesystem::symlink_status(target, error))) return false;
-    std::filesystem::rename(NativePath(from), target, error);
+    std::filesystem::rename(NativePath(from), NativePath(to), error);
     return !error;
-  }
-
-  bool RemoveFile(const WString& path) override {
-    std::error_code error;
-    return std::filesystem::remove(NativePath(path), error) && !error;
   }
 
   std::tm LocalTime() override {
@@ -71,25 +64,28 @@ class StdLogFiles final : public LogFiles {
     return local;
   }
 
-  bool LockAcrossProcesses(const WString& path) override {
+  StepAccess BeginLogStep(const WString& path) override {
     // The directory rather than a lock file beside the log: nothing new
-    // appears in it. A missing directory means no line can be written anyway.
+    // appears in it. A missing directory, or one that is a symbolic link,
+    // takes no line.
     const std::string directory = NativePath(path).parent_path().string();
-    const int descriptor = open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor == -1) return false;
-    int result;
-    do {
-      result = flock(descriptor, LOCK_EX);
-    } while (result == -1 && errno == EINTR);
-    if (result == -1) {
-      close(descriptor);
-      return false;
+    const int descriptor =
+        open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor == -1) return StepAccess::kRefused;
+    // About a second at most, then without the lock.
+    for (int round = 0; round < 200; ++round) {
+      if (flock(descriptor, LOCK_EX | LOCK_NB) == 0) {
+        m_lockedDirectory = descriptor;
+        return StepAccess::kLocked;
+      }
+      if (errno != EWOULDBLOCK && errno != EINTR) break;
+      usleep(5000);
     }
-    m_lockedDirectory = descriptor;
-    return true;
+    close(descriptor);
+    return StepAccess::kUnlocked;
   }
 
-  void UnlockAcrossProcesses() override {
+  void EndLogStep() override {
     // Closing the descriptor gives the flock back.
     if (m_lockedDirectory != -1) close(m_lockedDirectory);
     m_lockedDirectory = -1;

@@ -5,7 +5,7 @@
 namespace stavora {
 
 // Enter and leave the process's one log lock. It is not recursive. On Windows
-// it is a slim reader/writer lock taken exclusively (platform/LogLockWin32.cpp),
+// it is a slim reader/writer lock taken exclusively (logging/LogLockWin32.cpp),
 // so the library carries no POSIX-threads runtime; elsewhere a std::mutex
 // (logging/LogLockStd.cpp).
 void EnterLogLock();

@@ -1,7 +1,7 @@
 // The process-wide log writer: instance creation, line writing and rotation,
-// all under the one log lock; each line's size check, rotation and append also
-// under the lock shared with other processes. The platform's services come
-// through LogFiles.
+// all under the one log lock; each batch of lines (its size checks, rotations
+// and appends) also under one hold of the lock shared with other processes.
+// The platform's services come through LogFiles.
 #include "logging/Logger.h"
 
 #include <new>
@@ -43,21 +43,22 @@ LoggerTestSeam::Factory g_testFactory;
 
 LoggerTestSeam::Factory& TestFactory() { return g_testFactory; }
 
-// Holds the lock shared with other processes writing the log, when the
-// platform gives it, for one scope.
-class CrossProcessHold {
+// One step of writing to the log (LogFiles::BeginLogStep) for one scope.
+class LogStep {
  public:
-  CrossProcessHold(LogFiles& files, const WString& logPath)
-      : m_files(files), m_held(files.LockAcrossProcesses(logPath)) {}
-  ~CrossProcessHold() {
-    if (m_held) m_files.UnlockAcrossProcesses();
+  LogStep(LogFiles& files, const WString& logPath)
+      : m_files(files), m_access(files.BeginLogStep(logPath)) {}
+  ~LogStep() {
+    if (m_access != LogFiles::StepAccess::kRefused) m_files.EndLogStep();
   }
-  CrossProcessHold(const CrossProcessHold&) = delete;
-  CrossProcessHold& operator=(const CrossProcessHold&) = delete;
+  LogStep(const LogStep&) = delete;
+  LogStep& operator=(const LogStep&) = delete;
+
+  bool Refused() const { return m_access == LogFiles::StepAccess::kRefused; }
 
  private:
   LogFiles& m_files;
-  const bool m_held;
+  const LogFiles::StepAccess m_access;
 };
 
 }  // namespace
@@ -84,21 +85,32 @@ Logger* Logger::GetInstance() {
   return g_owner.instance;
 }
 
-void Logger::Write(WString message) {
+void Logger::Write(WString message) { WriteBatch(&message, 1); }
+
+void Logger::WriteLines(const std::vector<WString>& messages) {
+  WriteBatch(messages.data(), messages.size());
+}
+
+void Logger::WriteBatch(const WString* messages, std::size_t count) noexcept {
+  if (count == 0) return;
   LogLockHold hold;
   try {
-    const std::string line = FormatLogLine(m_files->LocalTime(), message);
-    // Other processes write the same file: the size check, the rotation and
-    // the append happen under the lock they share, or one process could
-    // rotate between another's check and its rename and take its backup away.
-    CrossProcessHold across(*m_files, m_logPath);
-    RotateLogFile();
-    // A missing directory or a file that cannot be opened drops the line;
-    // nobody is told.
-    (void)m_files->AppendBytes(m_logPath, line);
-  } catch (const std::exception&) {
-    // Out of memory while forming the line: the line is lost, the caller
-    // carries on.
+    // Other processes write the same file: the size checks, the rotation and
+    // the appends happen under the lock they share, or one process could
+    // rotate between another's check and its rename. The whole batch goes
+    // out under one hold, so a batch waits for that lock once at most.
+    LogStep step(*m_files, m_logPath);
+    if (step.Refused()) return;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::string line = FormatLogLine(m_files->LocalTime(), messages[i]);
+      RotateLogFile();
+      // A missing directory or a file that cannot be opened drops the line;
+      // nobody is told.
+      (void)m_files->AppendBytes(m_logPath, line);
+    }
+  } catch (...) {
+    // Out of memory while forming a line: the rest of the batch is lost, the
+    // caller carries on.
   }
 }
 
@@ -106,21 +118,16 @@ void Logger::RotateLogFile() {
   const std::int64_t size = m_files->FileSize(m_logPath);
   if (size == -1 || size < kRotationSize) return;
 
-  const WString backupPath = m_logPath + kBackupSuffix;
-  if (m_files->RenameFile(m_logPath, backupPath)) return;
-  // The rename fails while a backup exists: drop the backup and try once
-  // more. Should the second rename fail too, the line goes to the large file
-  // and a later line tries again.
-  if (m_files->RemoveFile(backupPath)) {
-    (void)m_files->RenameFile(m_logPath, backupPath);
-  }
+  // One step that replaces the backup. When it fails (a viewer holds the log
+  // without delete sharing, say), the old backup stays, the line goes to the
+  // large file and the next line tries again.
+  (void)m_files->ReplaceFile(m_logPath, m_logPath + kBackupSuffix);
 }
 
 void WriteLogLines(const std::vector<WString>& messages) noexcept {
   if (messages.empty()) return;
   try {
-    Logger* logger = Logger::GetInstance();
-    for (const WString& message : messages) logger->Write(message);
+    Logger::GetInstance()->WriteLines(messages);
   } catch (...) {
     // No logger (no temporary directory, or no memory): the lines are lost
     // and the caller carries on.
@@ -129,9 +136,9 @@ void WriteLogLines(const std::vector<WString>& messages) noexcept {
 
 void WriteLogLine(const WString& message) noexcept {
   try {
-    WriteLogLines(std::vector<WString>{message});
+    Logger::GetInstance()->WriteLines({message});
   } catch (...) {
-    // The vector's copy ran out of memory: the line is lost.
+    // No logger, or no memory for the copy: the line is lost.
   }
 }
 

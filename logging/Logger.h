@@ -21,6 +21,10 @@ class Logger {
   // Appends one line for `message` (up to its first zero). Never fails.
   void Write(WString message);
 
+  // Appends one line for each of `messages`, in order, waiting for the lock
+  // shared with other processes once at most. Never fails.
+  void WriteLines(const std::vector<WString>& messages);
+
   virtual ~Logger();
 
   // The log file's full path.
@@ -33,6 +37,7 @@ class Logger {
   // Takes its services from `files`; the default constructor uses the
   // platform's.
   explicit Logger(std::unique_ptr<LogFiles> files);
+  void WriteBatch(const WString* messages, std::size_t count) noexcept;
   void RotateLogFile();
 
   WString m_logPath;
@@ -40,8 +45,9 @@ class Logger {
 };
 
 // Best effort, for every caller outside the log writer: writes each of
-// `messages` as one line, in order. Never throws and never fails its caller;
-// when no logger can be had, the lines are dropped.
+// `messages` as one line, in order, under one hold of the lock shared with
+// other processes. Never throws and never fails its caller; when no logger
+// can be had, the lines are dropped.
 void WriteLogLines(const std::vector<WString>& messages) noexcept;
 void WriteLogLine(const WString& message) noexcept;
 

@@ -121,7 +121,8 @@ void LoadStore(SectionMap& sections, StoreLock& lock, ProfileSource& source,
   }
   // Only the kept read's failures are logged: one that a save caused and a
   // later read did not meet is no failure of the file.
-  for (const WString& failure : failures) Logger::GetInstance()->Write(failure);
+  // Best effort: a log writer that cannot start fails no load.
+  WriteLogLines(failures);
 }
 
 }  // namespace stavora

@@ -99,7 +99,7 @@ void DirectoryWatcher::Start(const IniLocation& location, StavoraLoader* target,
                              ReloadOperation reload) {
   if (m_thread) return;
   if (target == nullptr || reload == nullptr) {
-    Logger::GetInstance()->Write(kNoTarget);
+    WriteLogLine(kNoTarget);
     return;
   }
   m_fileName = location.fileName;
@@ -114,7 +114,7 @@ void DirectoryWatcher::Start(const IniLocation& location, StavoraLoader* target,
 
 void DirectoryWatcher::StartFileNotificationThread() {
   m_thread.Reset(CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr));
-  if (!m_thread) Logger::GetInstance()->Write(kThreadFailed);
+  if (!m_thread) WriteLogLine(kThreadFailed);
 }
 
 DWORD WINAPI DirectoryWatcher::ThreadMain(LPVOID parameter) {

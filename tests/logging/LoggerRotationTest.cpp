@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <map>
+#include <new>
 #include <thread>
 #include <stdexcept>
 #include <string>
@@ -15,6 +16,8 @@
 #include "logging/Logger.h"
 #include "logging/LoggerTestSeam.h"
 #include "logging/NativePath.h"
+#include "store/Loader.h"
+#include "tests/store/ScriptedSource.h"
 
 namespace stavora {
 namespace {
@@ -27,10 +30,9 @@ struct Script {
   WString tempDirectory = u"C:\\Temp\\";
   bool tempDirectoryThrows = false;
   std::map<WString, std::int64_t> sizes;  // missing: -1
-  std::vector<bool> renameResults;        // consumed in order; empty: succeed
-  bool removeResult = true;
+  std::vector<bool> replaceResults;       // consumed in order; empty: succeed
   bool appendResult = true;
-  bool lockResult = true;  // whether the lock across processes is given
+  LogFiles::StepAccess stepAccess = LogFiles::StepAccess::kLocked;
   std::vector<std::string> calls;
   std::vector<std::string> appended;
 };
@@ -60,16 +62,12 @@ class ScriptedLogFiles final : public LogFiles {
     if (m_script.appendResult) m_script.appended.push_back(bytes);
     return m_script.appendResult;
   }
-  bool RenameFile(const WString& from, const WString& to) override {
-    m_script.calls.push_back("rename " + Narrow(from) + " " + Narrow(to));
-    if (m_script.renameResults.empty()) return true;
-    const bool result = m_script.renameResults.front();
-    m_script.renameResults.erase(m_script.renameResults.begin());
+  bool ReplaceFile(const WString& from, const WString& to) override {
+    m_script.calls.push_back("replace " + Narrow(from) + " " + Narrow(to));
+    if (m_script.replaceResults.empty()) return true;
+    const bool result = m_script.replaceResults.front();
+    m_script.replaceResults.erase(m_script.replaceResults.begin());
     return result;
-  }
-  bool RemoveFile(const WString& path) override {
-    m_script.calls.push_back("remove " + Narrow(path));
-    return m_script.removeResult;
   }
   std::tm LocalTime() override {
     std::tm when{};
@@ -81,11 +79,11 @@ class ScriptedLogFiles final : public LogFiles {
     when.tm_sec = 20;
     return when;
   }
-  bool LockAcrossProcesses(const WString& path) override {
-    m_script.calls.push_back("lock " + Narrow(path));
-    return m_script.lockResult;
+  StepAccess BeginLogStep(const WString& path) override {
+    m_script.calls.push_back("begin " + Narrow(path));
+    return m_script.stepAccess;
   }
-  void UnlockAcrossProcesses() override { m_script.calls.push_back("unlock"); }
+  void EndLogStep() override { m_script.calls.push_back("end"); }
 
  private:
   Script& m_script;
@@ -132,54 +130,73 @@ TEST(LoggerRotation, BelowTheThresholdOrUnmeasuredAppends) {
     Script script;
     script.sizes[kLog] = size;
     LoggerOver(script)->Write(u"x");
-    EXPECT_EQ(script.calls, (Calls{"lock log", "size log", "append log", "unlock"})) << "size " << size;
+    EXPECT_EQ(script.calls, (Calls{"begin log", "size log", "append log", "end"})) << "size " << size;
   }
   Script missing;  // -1: no file or no size
   LoggerOver(missing)->Write(u"x");
-  EXPECT_EQ(missing.calls, (Calls{"lock log", "size log", "append log", "unlock"}));
+  EXPECT_EQ(missing.calls, (Calls{"begin log", "size log", "append log", "end"}));
 }
 
-TEST(LoggerRotation, AtTheThresholdRenamesToTheBackupFirst) {
+TEST(LoggerRotation, AtTheThresholdReplacesTheBackupFirst) {
   for (const std::int64_t size : {std::int64_t{1048576}, std::int64_t{5000000}}) {
     Script script;
     script.sizes[kLog] = size;
     LoggerOver(script)->Write(u"x");
-    EXPECT_EQ(script.calls, (Calls{"lock log", "size log", "rename log backup", "append log", "unlock"})) << "size " << size;
+    EXPECT_EQ(script.calls, (Calls{"begin log", "size log", "replace log backup", "append log", "end"})) << "size " << size;
   }
 }
 
-TEST(LoggerRotation, BackupInTheWayIsRemovedAndTheRenameTriedOnce) {
-  Script script;
-  script.sizes[kLog] = 1048576;
-  script.renameResults = {false, true};
-  LoggerOver(script)->Write(u"x");
-  EXPECT_EQ(script.calls, (Calls{"lock log", "size log", "rename log backup", "remove backup", "rename log backup", "append log", "unlock"}));
-}
+// A log and its backup in memory. Replacing fails while a viewer holds the
+// log without delete sharing, as MoveFileExW does then; removing the backup
+// would succeed.
+class ModelLogFiles final : public LogFiles {
+ public:
+  std::map<WString, std::string> files;
+  bool viewerHoldsLog = false;
+  int steps = 0;
 
-TEST(LoggerRotation, SecondRenameFailingStillWritesTheLine) {
-  Script script;
-  script.sizes[kLog] = 1048576;
-  script.renameResults = {false, false};
-  auto logger = LoggerOver(script);
-  logger->Write(u"first");
-  EXPECT_EQ(script.calls, (Calls{"lock log", "size log", "rename log backup", "remove backup", "rename log backup", "append log", "unlock"}));
-  EXPECT_EQ(script.appended.size(), 1u);
-  // The next line tries the whole rotation again.
-  script.renameResults = {false, false};
-  script.calls.clear();
-  logger->Write(u"second");
-  EXPECT_EQ(script.calls, (Calls{"lock log", "size log", "rename log backup", "remove backup", "rename log backup", "append log", "unlock"}));
-}
+  WString TempDirectory() override { return u"C:\\Temp\\"; }
+  std::int64_t FileSize(const WString& path) override {
+    const auto found = files.find(path);
+    return found == files.end() ? -1 : static_cast<std::int64_t>(found->second.size());
+  }
+  bool AppendBytes(const WString& path, const std::string& bytes) override {
+    files[path] += bytes;
+    return true;
+  }
+  bool ReplaceFile(const WString& from, const WString& to) override {
+    if (from == kLog && viewerHoldsLog) return false;
+    const auto found = files.find(from);
+    if (found == files.end()) return false;
+    files[to] = std::move(found->second);
+    files.erase(from);
+    return true;
+  }
+  std::tm LocalTime() override { return std::tm{}; }
+  StepAccess BeginLogStep(const WString&) override {
+    ++steps;
+    return StepAccess::kLocked;
+  }
+  void EndLogStep() override {}
+};
 
-TEST(LoggerRotation, BackupThatCannotBeRemovedLeavesTheLogInPlace) {
-  Script script;
-  script.sizes[kLog] = 1048576;
-  script.renameResults = {false};
-  script.removeResult = false;
-  LoggerOver(script)->Write(u"x");
-  EXPECT_EQ(script.calls, (Calls{"lock log", "size log", "rename log backup", "remove backup", "append log", "unlock"}));
-  ASSERT_EQ(script.appended.size(), 1u);
-  EXPECT_EQ(script.appended[0], "2026/12/08 06:08:20:\tx\r\n");
+TEST(LoggerRotation, RotationThatCannotRenameKeepsTheBackupAndTriesAgain) {
+  auto owned = std::make_unique<ModelLogFiles>();
+  ModelLogFiles& model = *owned;
+  auto logger = LoggerTestSeam::Create(std::move(owned));
+  const std::string full(1048576, 'a');
+  model.files[kBackup] = "older generation\r\n";
+  model.files[kLog] = full;
+
+  model.viewerHoldsLog = true;
+  logger->Write(u"while viewed");
+  EXPECT_EQ(model.files[kBackup], "older generation\r\n") << "the backup was lost to a failed rotation";
+  EXPECT_EQ(model.files[kLog].size(), full.size() + 19 + 2 + 12 + 2) << "the line goes to the large log";
+
+  model.viewerHoldsLog = false;
+  logger->Write(u"after");
+  EXPECT_EQ(model.files[kBackup].size(), full.size() + 35) << "the next line rotates";
+  EXPECT_EQ(model.files[kLog].substr(19), ":\tafter\r\n");
 }
 
 TEST(LoggerWrite, FailedAppendIsDroppedWithoutRetryOrError) {
@@ -187,24 +204,50 @@ TEST(LoggerWrite, FailedAppendIsDroppedWithoutRetryOrError) {
   script.appendResult = false;
   auto logger = LoggerOver(script);
   logger->Write(u"lost");
-  EXPECT_EQ(script.calls, (Calls{"lock log", "size log", "append log", "unlock"}));
+  EXPECT_EQ(script.calls, (Calls{"begin log", "size log", "append log", "end"}));
   // The logger carries on with the next line.
   script.appendResult = true;
   script.calls.clear();
   logger->Write(u"kept");
-  EXPECT_EQ(script.calls, (Calls{"lock log", "size log", "append log", "unlock"}));
+  EXPECT_EQ(script.calls, (Calls{"begin log", "size log", "append log", "end"}));
   ASSERT_EQ(script.appended.size(), 1u);
   EXPECT_EQ(script.appended[0], "2026/12/08 06:08:20:\tkept\r\n");
 }
 
-TEST(LoggerWrite, LockAcrossProcessesRefusedStillWritesAndReleasesNothing) {
+TEST(LoggerWrite, StepWithoutTheLockStillWritesAndRefusedStepWritesNothing) {
   Script script;
   script.sizes[kLog] = 1048576;
-  script.lockResult = false;
-  LoggerOver(script)->Write(u"alone");
-  EXPECT_EQ(script.calls, (Calls{"lock log", "size log", "rename log backup", "append log"}));
+  script.stepAccess = LogFiles::StepAccess::kUnlocked;
+  auto logger = LoggerOver(script);
+  logger->Write(u"alone");
+  EXPECT_EQ(script.calls, (Calls{"begin log", "size log", "replace log backup", "append log", "end"}));
   ASSERT_EQ(script.appended.size(), 1u);
   EXPECT_EQ(script.appended[0], "2026/12/08 06:08:20:\talone\r\n");
+
+  // Folders that are links: no rotation, no line, and no step to end.
+  script.stepAccess = LogFiles::StepAccess::kRefused;
+  script.calls.clear();
+  logger->WriteLines({u"one", u"two"});
+  EXPECT_EQ(script.calls, Calls{"begin log"});
+  EXPECT_EQ(script.appended.size(), 1u);
+}
+
+// A batch is one step: one wait for the lock shared with other processes,
+// however many lines, with the rotation checked before each line so that a
+// batch that crosses the threshold rotates in its midst.
+TEST(LoggerWrite, BatchOfLinesIsOneStep) {
+  Script script;
+  script.sizes[kLog] = 1048575;
+  auto logger = LoggerOver(script);
+  logger->WriteLines({u"one", u"two", u"three"});
+  EXPECT_EQ(script.calls, (Calls{"begin log", "size log", "append log", "size log", "append log", "size log",
+                                 "append log", "end"}));
+  EXPECT_EQ(script.appended, (std::vector<std::string>{"2026/12/08 06:08:20:\tone\r\n",
+                                                       "2026/12/08 06:08:20:\ttwo\r\n",
+                                                       "2026/12/08 06:08:20:\tthree\r\n"}));
+  script.calls.clear();
+  logger->WriteLines({});
+  EXPECT_TRUE(script.calls.empty()) << "an empty batch takes no step";
 }
 
 TEST(LoggerInstance, FailedCreationStoresNothingAndTheNextCallTriesAgain) {
@@ -235,6 +278,32 @@ TEST(LoggerInstance, FailedCreationStoresNothingAndTheNextCallTriesAgain) {
 }
 
 
+// Logging is best effort for its callers: a load over a missing file, which
+// logs two lines, finishes as usual when no logger can be made, whether the
+// temporary directory is unknown or memory runs out making it.
+TEST(LoggerInstance, LoggerThatCannotBeMadeFailsNoLoad) {
+  Script script;
+  script.tempDirectoryThrows = true;
+  LoggerTestSeam::ResetInstance();
+  for (const bool outOfMemory : {false, true}) {
+    LoggerTestSeam::SetFactory([&script, outOfMemory]() -> std::unique_ptr<LogFiles> {
+      if (outOfMemory) throw std::bad_alloc();
+      return std::make_unique<ScriptedLogFiles>(script);
+    });
+    testing_support::RecordingLock lock;
+    testing_support::ScriptedSource source(lock);
+    source.SetFileSize(-1);
+    source.AnswerNothing();
+    SectionMap store{{u"OLD", {{u"KEY", u"stale"}}}};
+    EXPECT_NO_THROW(LoadStore(store, lock, source, u"C:\\DATA\\MISSING.INI")) << "out of memory: " << outOfMemory;
+    EXPECT_TRUE(store.empty()) << "the load did not finish";
+    EXPECT_EQ(lock.enters, lock.leaves);
+    EXPECT_FALSE(lock.held);
+  }
+  EXPECT_EQ(script.calls, Calls{"temp"}) << "one construction that threw, one that ran out of memory";
+  LoggerTestSeam::SetFactory({});
+}
+
 // Services that notice when two calls are inside them at once; each call
 // yields a few times to give an unguarded caller every chance to overlap.
 class OverlapDetectingLogFiles final : public LogFiles {
@@ -260,14 +329,12 @@ class OverlapDetectingLogFiles final : public LogFiles {
       return true;
     });
   }
-  bool RenameFile(const WString&, const WString&) override { return true; }
-  bool RemoveFile(const WString&) override { return true; }
+  bool ReplaceFile(const WString&, const WString&) override { return true; }
   std::tm LocalTime() override {
     return Enter([] { return std::tm{}; });
   }
-  bool LockAcrossProcesses(const WString&) override { return true; }
-  void UnlockAcrossProcesses() override {}
-
+  StepAccess BeginLogStep(const WString&) override { return StepAccess::kLocked; }
+  void EndLogStep() override {}
 };
 
 TEST(LoggerLock, WritesFromManyThreadsNeverOverlap) {

@@ -1,6 +1,7 @@
 // The log writer and GetFileSize on the real Win32 services, under the temp
 // directory that GetTempPathW reports.
 #include <windows.h>
+#include <winioctl.h>
 
 #include <gtest/gtest.h>
 
@@ -13,11 +14,16 @@
 #include <regex>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "logging/FileSize.h"
+#include "logging/LogFiles.h"
+#include "logging/LogFilesWin32.h"
 #include "logging/Logger.h"
 #include "logging/LoggerTestSeam.h"
-#include "platform/LogFilesWin32.h"
+#include "platform/ScopedBstr.h"
+#include "store/IniPath.h"
+#include "store/StavoraLookup.h"
 
 namespace stavora {
 namespace {
@@ -296,81 +302,370 @@ TEST_F(LoggerWin32, TwoProcessesWritingAcrossTheRotationLoseNothing) {
   }
 }
 
-struct MutexProbe {
-  HANDLE mutex;
-  DWORD waited;
+// Starts log_writer_process.exe to hold a lock of `kind` on this test's log
+// for a minute; returns once it holds it. Null (and a failure) otherwise.
+OwnedHandle StartHolder(const std::wstring& kind) {
+  const std::wstring eventName = L"Local\\stavora-log-holder-" + std::to_wstring(GetCurrentProcessId());
+  OwnedHandle ready(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()), &CloseHandle);
+  if (!ready) {
+    ADD_FAILURE() << "CreateEvent failed, error " << GetLastError();
+    return OwnedHandle(nullptr, &CloseHandle);
+  }
+  std::wstring commandLine =
+      L"\"" + ExecutableDirectory() + L"log_writer_process.exe\" hold " + kind + L" " + eventName + L" 60";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+    ADD_FAILURE() << "CreateProcess failed, error " << GetLastError();
+    return OwnedHandle(nullptr, &CloseHandle);
+  }
+  CloseHandle(started.hThread);
+  OwnedHandle holder(started.hProcess, &CloseHandle);
+  HANDLE either[] = {ready.get(), holder.get()};
+  if (WaitForMultipleObjects(2, either, FALSE, 20000) != WAIT_OBJECT_0) {
+    DWORD exitCode = 99;
+    GetExitCodeProcess(holder.get(), &exitCode);
+    ADD_FAILURE() << "the holder did not take the lock; exit code " << exitCode;
+    TerminateProcess(holder.get(), 1);
+    return OwnedHandle(nullptr, &CloseHandle);
+  }
+  return holder;
+}
+
+void EndHolder(const OwnedHandle& holder) {
+  if (!holder) return;
+  TerminateProcess(holder.get(), 0);
+  WaitForSingleObject(holder.get(), 10000);
+}
+
+// Points HKLM\...\Settings\StavoraPath at a file for one test and deletes the
+// value afterwards.
+class PathValue {
+ public:
+  PathValue() {
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, reinterpret_cast<const wchar_t*>(kSettingsKeyName), 0, nullptr, 0,
+                              KEY_SET_VALUE, nullptr, &m_key, nullptr),
+              ERROR_SUCCESS);
+  }
+  ~PathValue() {
+    if (m_key == nullptr) return;
+    RegDeleteValueW(m_key, reinterpret_cast<const wchar_t*>(kIniPathValueName));
+    RegCloseKey(m_key);
+  }
+  PathValue(const PathValue&) = delete;
+  PathValue& operator=(const PathValue&) = delete;
+
+  void Set(const std::wstring& path) {
+    ASSERT_EQ(RegSetValueExW(m_key, reinterpret_cast<const wchar_t*>(kIniPathValueName), 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(path.c_str()),
+                             static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+  }
+
+ private:
+  HKEY m_key = nullptr;
 };
 
-// Tries `MutexProbe::mutex` without waiting and gives it back if it got it.
-DWORD WINAPI ProbeMutex(void* parameter) {
-  auto* probe = static_cast<MutexProbe*>(parameter);
-  probe->waited = WaitForSingleObject(probe->mutex, 0);
-  if (probe->waited == WAIT_OBJECT_0 || probe->waited == WAIT_ABANDONED) ReleaseMutex(probe->mutex);
+// The lookup class without its COM forms, built and destroyed directly.
+class DirectLookup final : public CStavoraLookup {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) {
+    if (out != nullptr) *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() { return 1; }
+  ULONG STDMETHODCALLTYPE Release() { return 1; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
+    return E_NOTIMPL;
+  }
+};
+
+double MillisecondsSince(const LARGE_INTEGER& start) {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return 1000.0 * static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+LARGE_INTEGER Now() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now;
+}
+
+// Lookups on a live object, timed one by one until stopped.
+struct LookupLoop {
+  CStavoraLookup* object = nullptr;
+  std::atomic<bool> stop{false};
+  std::atomic<int> answered{0};
+  double slowest = 0;  // milliseconds; read after the thread has ended
+};
+
+DWORD WINAPI LookUpUntilStopped(LPVOID parameter) {
+  auto* loop = static_cast<LookupLoop*>(parameter);
+  ScopedBstr section(SysAllocString(L"Main"));
+  ScopedBstr key(SysAllocString(L"Colour"));
+  while (!loop->stop) {
+    BSTR value = nullptr;
+    const LARGE_INTEGER start = Now();
+    const HRESULT hr = loop->object->GetKey(section.Get(), key.Get(), &value);
+    loop->slowest = std::max(loop->slowest, MillisecondsSince(start));
+    if (hr == S_OK && value != nullptr && std::wstring(value) == L"blue") ++loop->answered;
+    SysFreeString(value);
+    Sleep(1);
+  }
   return 0;
 }
 
-// Takes the mutex `parameter` and ends without releasing it.
-DWORD WINAPI TakeMutexAndQuit(void* parameter) { return WaitForSingleObject(static_cast<HANDLE>(parameter), INFINITE); }
+// Objects over a live INI file and over a missing one, built while another
+// process holds a lock on the log.
+class LoggerLockHeld : public LoggerWin32 {
+ protected:
+  void SetUp() override {
+    LoggerWin32::SetUp();
+    MakeLogDirectory();
+    m_ini = m_tmp + L"\\Live.ini";
+    WriteBytes(m_ini, "[Main]\r\nColour=blue\r\n");
+    m_missing = m_tmp + L"\\Missing.ini";
+  }
 
-// Whether a thread other than the caller can take `mutex` at once (it gives
-// it back before it ends, so the answer leaves nothing owned).
-bool FreeForAnotherThread(HANDLE mutex) {
-  MutexProbe probe{mutex, WAIT_FAILED};
-  OwnedHandle thread(CreateThread(nullptr, 0, &ProbeMutex, &probe, 0, nullptr), &CloseHandle);
-  if (!thread) return false;
-  WaitForSingleObject(thread.get(), INFINITE);
-  return probe.waited == WAIT_OBJECT_0;
+  // Builds an object over the missing file while lookups run on one over the
+  // live file, and checks that the lookups never waited. The milliseconds
+  // the creation took.
+  double CreateOverMissingFileBesideLookups() {
+    m_value.Set(m_ini);
+    auto live = std::make_unique<DirectLookup>();
+    LookupLoop loop;
+    loop.object = live.get();
+    OwnedHandle thread(CreateThread(nullptr, 0, &LookUpUntilStopped, &loop, 0, nullptr), &CloseHandle);
+    EXPECT_TRUE(thread);
+    while (loop.answered == 0) Sleep(1);
+
+    m_value.Set(m_missing);
+    const LARGE_INTEGER start = Now();
+    { DirectLookup overMissing; }
+    const double took = MillisecondsSince(start);
+
+    loop.stop = true;
+    WaitForSingleObject(thread.get(), INFINITE);
+    EXPECT_GT(loop.answered.load(), 0);
+    EXPECT_LT(loop.slowest, 250.0) << "a lookup on the live object waited";
+    return took;
+  }
+
+  std::vector<std::string> MissingFileLines() const {
+    std::string path(m_missing.begin(), m_missing.end());
+    for (char& c : path) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    return {"GetFileSize(): Failed to get file handle or file size for " + path,
+            "LoadRegistry(): GetPrivateProfileString() failed to retrieve sections."};
+  }
+
+  std::wstring m_ini, m_missing;
+  PathValue m_value;
+};
+
+// Another process holds the log's lock: the two lines of a load over a
+// missing file wait for it once, about a second, and are then written whole;
+// lookups on another object never wait.
+TEST_F(LoggerLockHeld, ByAnotherProcessTheLinesOfOneLoadWaitOnceAndLookupsNever) {
+  OwnedHandle holder = StartHolder(L"step");
+  ASSERT_TRUE(holder);
+  const double took = CreateOverMissingFileBesideLookups();
+  EndHolder(holder);
+  EXPECT_GE(took, 900.0) << "the lines did not wait for the other process's lock";
+  EXPECT_LT(took, 3000.0) << "creation waited for the log's lock more than once or too long";
+  EXPECT_EQ(Messages(ReadBytes(LogFile())), MissingFileLines());
 }
 
-// The lock shared with other processes is the named mutex of the log's path;
-// a line takes it and gives it back, and a holder that ended without giving
-// it back (abandoned) does not keep the next line from taking and releasing it.
-TEST_F(LoggerWin32, LinesTakeAndGiveBackTheLogMutexEvenWhenAbandoned) {
+// A mutex of the name that earlier versions waited for, held by another
+// process (as any account could): nothing waits for it.
+TEST_F(LoggerLockHeld, MutexOfTheOldNameHeldElsewhereKeepsNothingWaiting) {
+  OwnedHandle holder = StartHolder(L"old-mutex");
+  ASSERT_TRUE(holder);
+  const double took = CreateOverMissingFileBesideLookups();
+  EndHolder(holder);
+  EXPECT_LT(took, 500.0) << "creation waited";
+  EXPECT_EQ(Messages(ReadBytes(LogFile())), MissingFileLines());
+}
+
+// A log writer that cannot be made (here: no temporary directory) fails no
+// object creation; the object serves its file.
+TEST_F(LoggerLockHeld, ObjectIsMadeWhenNoLoggerCanBe) {
+  LoggerTestSeam::SetFactory([]() -> std::unique_ptr<LogFiles> {
+    throw std::runtime_error("Cannot determine temp directory.");
+  });
+  m_value.Set(m_missing);
+  try {
+    DirectLookup overMissing;
+    m_value.Set(m_ini);
+    DirectLookup live;
+    ScopedBstr section(SysAllocString(L"Main"));
+    ScopedBstr key(SysAllocString(L"Colour"));
+    BSTR value = nullptr;
+    EXPECT_EQ(live.GetKey(section.Get(), key.Get(), &value), S_OK);
+    EXPECT_EQ(std::wstring(value ? value : L""), L"blue");
+    SysFreeString(value);
+  } catch (const std::exception& error) {
+    ADD_FAILURE() << "creation failed: " << error.what();
+  }
+  LoggerTestSeam::SetFactory({});
+  EXPECT_EQ(ReadBytes(LogFile()), "<missing>");
+}
+
+// A viewer holds the log open without delete sharing as it reaches the
+// threshold: the rename is refused, the old backup stays and the line goes
+// to the large log; once the viewer lets go, the next line rotates.
+TEST_F(LoggerWin32, RotationRefusedByAViewerKeepsTheBackup) {
   MakeLogDirectory();
-  Logger* logger = Logger::GetInstance();
-  const WString name = LogMutexName(logger->LogPath());
-  OwnedHandle mutex(CreateMutexExW(nullptr, reinterpret_cast<const wchar_t*>(name.c_str()), 0,
-                                   SYNCHRONIZE | MUTEX_MODIFY_STATE),
-                    &CloseHandle);
-  ASSERT_NE(mutex.get(), nullptr) << "error " << GetLastError();
+  WriteBytes(BackupFile(), "older generation\r\n");
+  const std::string full(1048576, 'v');
+  WriteBytes(LogFile(), full);
+  HANDLE viewer = CreateFileW(LogFile().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
+  Logger::GetInstance()->Write(u"while viewed");
+  CloseHandle(viewer);
+  EXPECT_EQ(ReadBytes(BackupFile()), "older generation\r\n") << "the backup was lost to a refused rotation";
+  const std::string log = ReadBytes(LogFile());
+  ASSERT_GT(log.size(), full.size());
+  EXPECT_EQ(Messages(log.substr(full.size())), std::vector<std::string>{"while viewed"});
 
-  logger->Write(u"first");
-  EXPECT_TRUE(FreeForAnotherThread(mutex.get())) << "the mutex is still held after a line";
-
-  // A thread that takes the mutex and ends without releasing it.
-  OwnedHandle quitter(CreateThread(nullptr, 0, &TakeMutexAndQuit, mutex.get(), 0, nullptr), &CloseHandle);
-  ASSERT_TRUE(quitter);
-  ASSERT_EQ(WaitForSingleObject(quitter.get(), 10000), WAIT_OBJECT_0);
-  DWORD quitterWaited = 99;
-  ASSERT_TRUE(GetExitCodeThread(quitter.get(), &quitterWaited));
-  ASSERT_EQ(quitterWaited, WAIT_OBJECT_0);
-
-  logger->Write(u"after an abandoned holder");
-  EXPECT_TRUE(FreeForAnotherThread(mutex.get())) << "a line after an abandoned holder kept the mutex";
-  EXPECT_EQ(Messages(ReadBytes(LogFile())), (std::vector<std::string>{"first", "after an abandoned holder"}));
+  Logger::GetInstance()->Write(u"after");
+  EXPECT_EQ(GetFileSize(W(BackupFile())), static_cast<std::int64_t>(log.size()));
+  EXPECT_EQ(Messages(ReadBytes(LogFile())), std::vector<std::string>{"after"});
 }
 
-// Processes meet on one mutex whatever case their %TEMP% is spelled in, and
-// the name never carries a backslash past the namespace or exceeds MAX_PATH.
-TEST(LogMutexName, OneNamePerFileWhateverItsCase) {
-  const WString name = LogMutexName(u"C:\\Temp\\Kestrane\\Log\\Stavora.log");
-  EXPECT_EQ(name, u"Global\\Kestrane.Stavora.Log:C:/TEMP/KESTRANE/LOG/STAVORA.LOG");
-  EXPECT_EQ(LogMutexName(u"c:\\temp\\KESTRANE\\log\\stavora.LOG"), name);
-  // Beyond ASCII too, as the file system compares names.
-  EXPECT_EQ(LogMutexName(u"C:\\T\u00e9mp\\\u03c9\\Stavora.log"), LogMutexName(u"c:\\T\u00c9MP\\\u03a9\\STAVORA.log"));
-  EXPECT_NE(LogMutexName(u"C:\\Temp1\\Kestrane\\Log\\Stavora.log"), name);
+// Under Wine only: runs `program` with `option` and the Unix names of
+// `first` and `second` (when not empty), and waits for it. False elsewhere.
+bool RunUnixOnPaths(const char* program, const char* option, const std::wstring& first, const std::wstring& second) {
+  using UnixName = char*(CDECL*)(LPCWSTR);
+  using UnixSpawn = LONG(WINAPI*)(char* const* argv, int wait);
+  const auto unixName = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  const auto spawn = reinterpret_cast<UnixSpawn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "__wine_unix_spawnvp")));
+  if (unixName == nullptr || spawn == nullptr) return false;
+  char* unixFirst = unixName(first.c_str());
+  char* unixSecond = second.empty() ? nullptr : unixName(second.c_str());
+  bool ran = false;
+  if (unixFirst != nullptr && (second.empty() || unixSecond != nullptr)) {
+    char* const argv[] = {const_cast<char*>(program), const_cast<char*>(option), unixFirst, unixSecond, nullptr};
+    ran = spawn(argv, 1) == 0;
+  }
+  HeapFree(GetProcessHeap(), 0, unixFirst);
+  if (unixSecond != nullptr) HeapFree(GetProcessHeap(), 0, unixSecond);
+  return ran;
+}
 
-  const WString deep = u"C:\\" + WString(300, u'd') + u"\\Kestrane\\Log\\Stavora.log";
-  const WString deepName = LogMutexName(deep);
-  EXPECT_LT(deepName.size(), static_cast<std::size_t>(MAX_PATH));
-  EXPECT_EQ(deepName.rfind(u"Global\\Kestrane.Stavora.Log:", 0), 0u);
-  EXPECT_EQ(deepName.find(u'\\', 7), WString::npos);
-  WString deepUpper = deep;
-  for (char16_t& unit : deepUpper) unit = unit == u'd' ? u'D' : unit;
-  EXPECT_EQ(LogMutexName(deepUpper), deepName);
-  WString deepOther = deep;
-  deepOther[150] = u'e';
-  EXPECT_NE(LogMutexName(deepOther), deepName);
+// Makes `link` lead to the existing `target`: a junction where the system
+// has them (Windows; a folder only), else, under Wine, which has neither
+// junctions nor symbolic links of its own, a Unix symbolic link, which Wine
+// reports with FILE_ATTRIBUTE_REPARSE_POINT. False when neither can be made.
+bool MakeLink(const std::wstring& link, const std::wstring& target, bool folder) {
+  if (folder && CreateDirectoryW(link.c_str(), nullptr)) {
+    HANDLE handle = CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      // REPARSE_DATA_BUFFER for a mount point: tag, data length, reserved,
+      // then substitute and print names (offsets and lengths in bytes) and
+      // the names themselves, each ended by a zero.
+      const std::wstring substitute = L"\\??\\" + target;
+      std::vector<BYTE> buffer(8 + 8 + (substitute.size() + 2) * sizeof(wchar_t), 0);
+      auto* words = reinterpret_cast<WORD*>(buffer.data());
+      *reinterpret_cast<DWORD*>(buffer.data()) = IO_REPARSE_TAG_MOUNT_POINT;
+      words[2] = static_cast<WORD>(buffer.size() - 8);
+      words[4] = 0;
+      words[5] = static_cast<WORD>(substitute.size() * sizeof(wchar_t));
+      words[6] = static_cast<WORD>(words[5] + sizeof(wchar_t));
+      words[7] = 0;
+      std::copy(substitute.begin(), substitute.end(), reinterpret_cast<wchar_t*>(buffer.data() + 16));
+      DWORD returned = 0;
+      const BOOL made = DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, buffer.data(),
+                                        static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr);
+      CloseHandle(handle);
+      if (made) return true;
+    }
+    RemoveDirectoryW(link.c_str());
+  }
+  if (!folder) {
+    // Needs the symbolic-link privilege or developer mode on Windows; Wine 8
+    // answers TRUE and makes nothing.
+    constexpr DWORD kUnprivileged = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+    if (CreateSymbolicLinkW(link.c_str(), target.c_str(), kUnprivileged) &&
+        GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      return true;
+    }
+  }
+  if (!RunUnixOnPaths("/bin/ln", "-s", target, link)) return false;
+  // Wine 8 reports a link to a folder as a reparse point, but a link to a
+  // file as the file itself.
+  const DWORD attributes = GetFileAttributesW(link.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return true;
+  RunUnixOnPaths("/bin/rm", "-f", link, L"");
+  return false;
+}
+
+// Removes a link that MakeLink made, not what it leads to.
+void RemoveLink(const std::wstring& link) {
+  // Under Wine, RemoveDirectoryW on a link to an empty folder removes that
+  // folder: remove the Unix link itself. On Windows, RemoveDirectoryW
+  // removes a junction, not its target.
+  if (!RunUnixOnPaths("/bin/rm", "-f", link, L"") && !RemoveDirectoryW(link.c_str())) DeleteFileW(link.c_str());
+  EXPECT_EQ(GetFileAttributesW(link.c_str()), INVALID_FILE_ATTRIBUTES) << "the link is still there";
+}
+
+// A link or junction at either folder of the log, or at the log itself,
+// takes no line and creates nothing where it leads; plain folders again
+// take lines at once.
+TEST_F(LoggerWin32, LinksAtTheLogsFoldersOrFileAreNotFollowed) {
+  const std::wstring elsewhere = m_tmp + L"\\Elsewhere";
+  ASSERT_TRUE(CreateDirectoryW(elsewhere.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW((elsewhere + L"\\Log").c_str(), nullptr));
+  const std::wstring kestrane = m_tmp + L"\\Kestrane";
+  if (!MakeLink(kestrane, elsewhere, true)) GTEST_SKIP() << "this system makes no links";
+  Logger* logger = Logger::GetInstance();
+  logger->Write(u"through a linked Kestrane");
+  EXPECT_EQ(ReadBytes(elsewhere + L"\\Log\\Stavora.log"), "<missing>");
+  EXPECT_EQ(GetFileAttributesW((elsewhere + L"\\Log\\Stavora.log.lock").c_str()), INVALID_FILE_ATTRIBUTES);
+  RemoveLink(kestrane);
+
+  ASSERT_TRUE(CreateDirectoryW(kestrane.c_str(), nullptr));
+  ASSERT_TRUE(MakeLink(LogDirectory(), elsewhere + L"\\Log", true));
+  logger->Write(u"through a linked Log");
+  EXPECT_EQ(ReadBytes(elsewhere + L"\\Log\\Stavora.log"), "<missing>");
+  EXPECT_EQ(GetFileAttributesW((elsewhere + L"\\Log\\Stavora.log.lock").c_str()), INVALID_FILE_ATTRIBUTES);
+  RemoveLink(LogDirectory());
+
+  ASSERT_TRUE(CreateDirectoryW(LogDirectory().c_str(), nullptr));
+  const std::wstring victim = elsewhere + L"\\victim.txt";
+  WriteBytes(victim, "untouched");
+  // A link at the log file itself: Windows reports it through the handle.
+  if (MakeLink(LogFile(), victim, false)) {
+    logger->Write(u"through a linked log file");
+    EXPECT_EQ(ReadBytes(victim), "untouched");
+    RemoveLink(LogFile());
+  }
+
+  logger->Write(u"plain folders");
+  EXPECT_EQ(Messages(ReadBytes(LogFile())), std::vector<std::string>{"plain folders"});
+}
+
+// GetTempPath2W where kernel32 has it, else GetTempPathW.
+DWORD WINAPI TempPath2StandIn(DWORD, LPWSTR) { return 0; }
+
+TEST(ChooseGetTempPath, TheNewerCallWhereTheSystemHasIt) {
+  std::vector<std::string> asked;
+  const auto finds = [&asked](const char* name) -> FARPROC {
+    asked.push_back(name);
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&TempPath2StandIn));
+  };
+  EXPECT_EQ(ChooseGetTempPath(finds), &TempPath2StandIn);
+  EXPECT_EQ(asked, std::vector<std::string>{"GetTempPath2W"});
+  EXPECT_EQ(ChooseGetTempPath([](const char*) -> FARPROC { return nullptr; }), &GetTempPathW);
 }
 
 // GetTempPathW as Windows answers for a directory `text`: the length when it

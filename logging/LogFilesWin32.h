@@ -1,5 +1,5 @@
-// The log writer's Win32 services; the temporary-directory query and the name
-// of the log's mutex are exposed for their tests.
+// The log writer's Win32 services; the temporary-directory query and the
+// choice of the call that answers it are exposed for their tests.
 #pragma once
 
 #include <windows.h>
@@ -14,6 +14,7 @@ namespace stavora {
 // length without the zero, or returns the room needed (zero included) when
 // `size` is too small, or 0 on failure.
 using GetTempPathFunction = std::function<DWORD(DWORD size, wchar_t* buffer)>;
+using GetTempPathEntry = DWORD(WINAPI*)(DWORD size, LPWSTR buffer);
 
 // The temporary directory up to its first zero, asked first with room for 260
 // characters and again with the room the call reports as needed. Throws
@@ -21,9 +22,10 @@ using GetTempPathFunction = std::function<DWORD(DWORD size, wchar_t* buffer)>;
 // returns 0 or keeps asking for more.
 WString QueryTempDirectory(const GetTempPathFunction& getTempPath);
 
-// The name of the mutex that every process writing the log at `logPath`
-// shares: "Global\Kestrane.Stavora.Log:" and the path upper-cased with '/'
-// for '\', or a hash of that path when the name would not fit in MAX_PATH.
-WString LogMutexName(const WString& logPath);
+// GetTempPath2W when `findExport` (GetProcAddress on kernel32) finds it, else
+// GetTempPathW. The newer call gives a process running as SYSTEM a folder of
+// its own that other accounts cannot write, rather than C:\Windows\Temp; for
+// every other account both answer alike.
+GetTempPathEntry ChooseGetTempPath(const std::function<FARPROC(const char* name)>& findExport);
 
 }  // namespace stavora
