@@ -103,6 +103,7 @@ class UnloadCycles : public ::testing::Test {
     SetEnvironmentVariableW(L"TEMP", m_oldTemp.empty() ? nullptr : m_oldTemp.c_str());
     SetEnvironmentVariableW(L"TMP", m_oldTmp.empty() ? nullptr : m_oldTmp.c_str());
     DeleteFileW(m_logPath.c_str());
+    DeleteFileW((m_logPath + L".lock").c_str());
     const std::wstring logTemp = m_iniDirectory + L"\\temp";
     RemoveDirectoryW((logTemp + L"\\Kestrane\\Log").c_str());
     RemoveDirectoryW((logTemp + L"\\Kestrane").c_str());
@@ -200,7 +201,8 @@ class UnloadCycles : public ::testing::Test {
     IUnknown* object = nullptr;
     const HRESULT created = factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object));
     factory->Release();
-    if (created == S_OK) object->Release();
+    ASSERT_EQ(created, S_OK) << "a log that cannot be written failed the creation";
+    EXPECT_EQ(object->Release(), 0u);
     ASSERT_NO_FATAL_FAILURE(Unload(module, exports));
   }
 
