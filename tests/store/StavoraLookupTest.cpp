@@ -379,5 +379,22 @@ TEST_F(LookupObject, NonAsciiNameInAnotherCaseSeesEdits) {
       << "last answer " << testing::PrintToString(Value(u"main", u"key"));
 }
 
+// A file at a drive's root named in the long form: "\\\\?\\C:" alone opens the
+// volume device, so the watcher must watch the root folder instead.
+TEST_F(LookupObject, RootFileInLongFormSeesEdits) {
+  m_iniPath = u"C:\\stavora-root-" + ToText(GetCurrentProcessId()) + u".ini";
+  WriteIni(m_iniPath, u"[main]\r\nkey=before\r\n");
+  m_value.SetTerminated(u"\\\\?\\" + m_iniPath);
+  m_object = std::make_unique<DirectLookup>();
+  ASSERT_EQ(Value(u"main", u"key"), u"before");
+
+  // The first edit may be read by the reload of the first pending read.
+  const auto first = [this] { WriteIni(m_iniPath, u"[main]\r\nkey=first edit\r\n"); };
+  ASSERT_TRUE(SeenAfter(first, u"main", u"key", u"first edit"));
+  const auto second = [this] { WriteIni(m_iniPath, u"[main]\r\nkey=second edit\r\n"); };
+  EXPECT_TRUE(SeenAfter(second, u"main", u"key", u"second edit"))
+      << "last answer " << testing::PrintToString(Value(u"main", u"key"));
+}
+
 }  // namespace
 }  // namespace stavora
