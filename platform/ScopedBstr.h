@@ -8,7 +8,7 @@
 #include <cstddef>
 
 #include "platform/ScopedResource.h"
-#include "store/NameRule.h"
+#include "platform/WString.h"
 
 namespace stavora {
 

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "store/NameRule.h"
+#include "platform/WString.h"
 
 namespace stavora {
 

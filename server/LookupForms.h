@@ -19,9 +19,10 @@ constexpr LONG kCountDuringTeardown = -1073741823;  // 0xC0000001
 
 // The reference count of one form: a plain integer, since the class is
 // apartment threaded and only the creating apartment's thread touches it.
-// Dropping to zero takes the form down: the module lock goes first, then the
-// form's destructor runs (the lookup's stops its watcher), then the memory is
-// freed.
+// Dropping to zero takes the form down: the form's destructor runs (the
+// lookup's stops its watcher and waits for its thread), the memory is freed,
+// and only then is the module lock given back, so that DllCanUnloadNow
+// cannot say yes while any of our code still runs for the form.
 class FormCount {
  public:
   ULONG Add() { return static_cast<ULONG>(++m_count); }
@@ -34,8 +35,8 @@ class FormCount {
   template <class Form>
   void TakeDown(Form* form) {
     m_count = kCountDuringTeardown;
+    delete form;  // `this` goes with it
     TheModule().ReleaseLock();
-    delete form;
   }
 
  private:

@@ -8,6 +8,7 @@
 #include "resources/Stavora.h"
 #include "server/ClassFactory.h"
 #include "server/ClassTable.h"
+#include "server/LastStaticDestructor.h"
 #include "server/LookupForms.h"
 #include "server/Registration.h"
 #include "server/ServerGlobals.h"
@@ -81,17 +82,21 @@ TypeInfoCache& LookupTypeInfo() { return g_lookupTypeInfo; }
 // exceptions thrown while memory is short (about 73 KiB on x64) when the
 // library loads, and never gives it back on its own: every load and unload
 // would leave it behind in the host's heap. libstdc++ frees it through this
-// hook, which it provides for leak checkers.
+// hook, which it provides for leak checkers. It runs after the last static
+// destructor, which may still throw and catch.
 namespace __gnu_cxx {
 void __freeres() noexcept;
 }
 
+namespace {
+void FreeRuntimePool() { __gnu_cxx::__freeres(); }
+__attribute__((init_priority(101))) stavora::LastStaticDestructor g_runtimePool(&FreeRuntimePool);
+}  // namespace
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH && stavora::g_initialisationFailed) return FALSE;
-  // Unloaded by FreeLibrary (reserved is null; at process exit it is not, and
-  // the memory goes with the process). Our threads have ended by now, and the
-  // static destructors that follow throw nothing.
-  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) __gnu_cxx::__freeres();
+  // The static destructors run after this returns; the pool goes after them.
+  if (reason == DLL_PROCESS_DETACH) g_runtimePool.Detaching(reserved);
   return TRUE;
 }
 

@@ -24,8 +24,10 @@ HRESULT TypeInfoCache::GetTypeInfoCount(UINT* count) {
 }
 
 HRESULT TypeInfoCache::GetTypeInfo(UINT index, LCID /*locale*/, ITypeInfo** typeInfo) {
-  if (index != 0) return DISP_E_BADINDEX;
+  // The out pointer first: every failure leaves it null, a bad index too.
   if (typeInfo == nullptr) return E_POINTER;
+  *typeInfo = nullptr;
+  if (index != 0) return DISP_E_BADINDEX;
   HRESULT hr = S_OK;
   if (m_typeInfo.Get() == nullptr) hr = EnsureLoaded();
   *typeInfo = m_typeInfo.Get();
@@ -34,8 +36,10 @@ HRESULT TypeInfoCache::GetTypeInfo(UINT index, LCID /*locale*/, ITypeInfo** type
   return S_OK;
 }
 
-HRESULT TypeInfoCache::GetIDsOfNames(REFIID /*iid*/, LPOLESTR* names, UINT nameCount,
+HRESULT TypeInfoCache::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT nameCount,
                                      LCID /*locale*/, DISPID* dispIds) {
+  // IDispatch reserves the parameter: anything but IID_NULL is refused.
+  if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   // The type information reads every name it is given and writes one DISPID
   // for each; it checks none of the arrays, so a caller's slip must be
   // caught here rather than fault inside it.
@@ -53,9 +57,10 @@ HRESULT TypeInfoCache::GetIDsOfNames(REFIID /*iid*/, LPOLESTR* names, UINT nameC
   return typeInfo->GetIDsOfNames(names, nameCount, dispIds);
 }
 
-HRESULT TypeInfoCache::Invoke(IDispatch* instance, DISPID member, REFIID /*iid*/,
+HRESULT TypeInfoCache::Invoke(IDispatch* instance, DISPID member, REFIID iid,
                               LCID /*locale*/, WORD flags, DISPPARAMS* params, VARIANT* result,
                               EXCEPINFO* exception, UINT* argumentError) {
+  if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   // The arguments are read without checks on the way to the method; the
   // result, exception and argument-error pointers may be null.
   if (params == nullptr) return E_INVALIDARG;

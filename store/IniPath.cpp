@@ -21,6 +21,22 @@ WString ConfiguredIniPath(PathValueReader& reader) {
   return WString(buffer.begin(), end);
 }
 
+WString DirectoryToOpen(const WString& directory) {
+  const bool bareDrive = directory.size() == 2 && directory[1] == u':' &&
+                         ((directory[0] >= u'A' && directory[0] <= u'Z') ||
+                          (directory[0] >= u'a' && directory[0] <= u'z'));
+  if (bareDrive) return directory + u"\\";
+  // "\\?\" and "\\.\" name a device or volume by its first component; with
+  // nothing after it, the path is the device, whose root folder is one
+  // backslash further.
+  const WStringView text(directory);
+  constexpr std::size_t kPrefix = 4;
+  const bool devicePath = text.size() > kPrefix && text.substr(0, 2) == u"\\\\" &&
+                          (text[2] == u'?' || text[2] == u'.') && text[3] == u'\\';
+  if (devicePath && text.find(u'\\', kPrefix) == WStringView::npos) return directory + u"\\";
+  return directory;
+}
+
 IniLocation LocateIniFile(WString path) {
   UpperCaseName(path);
   IniLocation location;
@@ -32,11 +48,7 @@ IniLocation LocateIniFile(WString path) {
     location.directory = path.substr(0, separator);
     location.fileName = path.substr(separator + 1);
   }
-  const WString& directory = location.directory;
-  const bool bareDrive = directory.size() == 2 && directory[1] == u':' &&
-                         ((directory[0] >= u'A' && directory[0] <= u'Z') ||
-                          (directory[0] >= u'a' && directory[0] <= u'z'));
-  location.directoryToOpen = bareDrive ? directory + u"\\" : directory;
+  location.directoryToOpen = DirectoryToOpen(location.directory);
   location.path = std::move(path);
   return location;
 }

@@ -7,7 +7,6 @@
 #include <cstdint>
 
 #include "store/NameRule.h"
-#include "store/ProfileSource.h"
 
 namespace stavora {
 
@@ -46,11 +45,16 @@ struct IniLocation {
   WString path;             // upper-cased full path
   WString directory;        // before the last backslash, without it
   WString fileName;         // after the last backslash
-  WString directoryToOpen;  // `directory` as it is opened: a bare drive ("D:")
-                            // names the drive's current folder, so its root
-                            // ("D:\") is opened instead
-  FileState loaded;         // the file as it stood before the object's first load
+  WString directoryToOpen;  // `directory` as it is opened: see below
 };
+
+// The folder to watch for `directory` (upper-cased, without a trailing
+// backslash). A drive or volume named alone is not its root folder: a bare
+// drive ("D:") names the drive's current folder, and a device path with one
+// component ("\\?\C:", "\\.\C:", "\\?\VOLUME{...}") opens the volume
+// device itself. Each is given the backslash that names its root folder;
+// every other directory is opened as it is.
+WString DirectoryToOpen(const WString& directory);
 
 // The configured path when `reader` reads it, else kDefaultIniPath. Of the
 // data only the bytes the reader reports are used, up to the first zero, so a
@@ -59,7 +63,6 @@ WString ConfiguredIniPath(PathValueReader& reader);
 
 // Upper-cases `path` by the name rule and splits it at its last backslash.
 // Without a backslash, directory and file name are both the whole path.
-// `loaded` is left for the caller to fill.
 IniLocation LocateIniFile(WString path);
 
 }  // namespace stavora

@@ -17,7 +17,7 @@ constexpr std::int64_t kUnknownSize = 1024;
 // Reads of a file that keeps changing under them, before the last is kept.
 constexpr int kLoadAttempts = 4;
 
-WString Utf16Decimal(int number) {
+WString Utf16Decimal(std::uint64_t number) {
   const std::string digits = std::to_string(number);
   return WString(digits.begin(), digits.end());
 }
@@ -101,28 +101,52 @@ void ReadStore(SectionMap& sections, ProfileSource& source, const WString& iniPa
 
 }  // namespace
 
-void LoadStore(SectionMap& sections, StoreLock& lock, ProfileSource& source,
-               const WString& iniPath) {
-  StoreLockGuard guard(lock);
+LoadResult LoadStore(SectionMap& sections, StoreLock& lock, ProfileSource& source,
+                     const WString& iniPath, LoadHistory& history) {
   std::vector<WString> failures;
-  // The service answers each call from the file as it stands at that call,
-  // so a save between two calls mixes two versions, or an empty or missing
-  // file, into one store. A read is kept once the file's state is the same
-  // after it as before; a read that overlapped a change is done again.
-  for (int attempt = 1;; ++attempt) {
-    const FileState before = source.GetFileState(iniPath);
-    ReadStore(sections, source, iniPath, failures);
-    if (source.GetFileState(iniPath) == before) break;
-    if (attempt == kLoadAttempts) {
-      failures.push_back(u"LoadRegistry(): The file changed during each of " +
-                         Utf16Decimal(kLoadAttempts) + u" reads; keeping the last.");
-      break;
+  LoadResult result = LoadResult::kSettled;
+  {
+    StoreLockGuard guard(lock);
+    // The service answers each call from the file as it stands at that call,
+    // so a save between two calls mixes two versions, or an empty or missing
+    // file, into one store. A read is kept once the file's state is the same
+    // after it as before; a read that overlapped a change is done again.
+    FileState after;
+    for (int attempt = 1;; ++attempt) {
+      const FileState before = source.GetFileState(iniPath);
+      ReadStore(sections, source, iniPath, failures);
+      after = source.GetFileState(iniPath);
+      if (after == before) break;
+      if (attempt == kLoadAttempts) {
+        failures.push_back(u"LoadRegistry(): The file changed during each of " +
+                           Utf16Decimal(kLoadAttempts) + u" reads; keeping the last.");
+        break;
+      }
+    }
+    // No section from a file with bytes in it: the service could not read
+    // it (a file without any section line is taken for one it cannot read;
+    // reading it again costs one call a second).
+    if (sections.empty() && after.exists && after.size > 0) {
+      result = LoadResult::kUnreadable;
+      if (history.unreadableLoads++ == 0) {
+        failures.push_back(u"LoadRegistry(): Nothing could be read from the file, which has " +
+                           Utf16Decimal(after.size) + u" bytes; reading it again every second.");
+      } else {
+        failures.clear();  // said at the first load of this run
+      }
+    } else if (history.unreadableLoads > 0) {
+      if (!sections.empty()) {
+        failures.push_back(u"LoadRegistry(): The file was read after " +
+                           Utf16Decimal(history.unreadableLoads) + u" loads that read nothing.");
+      }
+      history.unreadableLoads = 0;
     }
   }
   // Only the kept read's failures are logged: one that a save caused and a
-  // later read did not meet is no failure of the file.
-  // Best effort: a log writer that cannot start fails no load.
+  // later read did not meet is no failure of the file. Written with the lock
+  // left: a lookup never waits on the log.
   WriteLogLines(failures);
+  return result;
 }
 
 }  // namespace stavora

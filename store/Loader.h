@@ -8,11 +8,33 @@
 
 namespace stavora {
 
+// What one store's loads carry from one load to the next. Read and written
+// by LoadStore under the store's lock only.
+struct LoadHistory {
+  // Loads in a row that found no section in a file with bytes in it.
+  unsigned unreadableLoads = 0;
+};
+
+// How a load ended.
+enum class LoadResult {
+  // The file was read, or it is really empty or gone: the store holds what
+  // the file holds.
+  kSettled,
+  // The file exists with a non-zero size, yet no section could be read (held
+  // by another program without read sharing, a share that failed for a
+  // moment): nothing was read, and the load should be tried again.
+  kUnreadable,
+};
+
 // Empties `sections` and reloads it from the file at `iniPath`, holding `lock`
 // for the whole load (entered first, left on every way out, an exception
-// included). Failures are written to the log, never reported to the caller:
+// included). Failures are written to the log, never reported to the caller,
+// and only after `lock` is left, so that no lookup waits on the log:
 //  - the file's size cannot be read: a log line, and 1024 is taken instead;
-//  - the section list comes back empty: a log line, and the store stays empty.
+//  - the section list comes back empty: a log line, and the store stays empty;
+//  - besides, the file has bytes in it: one more line, and kUnreadable. Of a
+//    run of such loads only the first logs; the load that reads the file
+//    again says after how many.
 // A section without keys is stored with an empty KeyMap, a key without a value
 // with an empty value. A list or value that fills the buffer is asked for
 // again with a buffer twice as large, so nothing arrives cut short. When the
@@ -22,7 +44,7 @@ namespace stavora {
 // read's failures are logged (with one more line if the file never settled).
 // Memory running out throws after the lock is left; the store keeps the
 // sections committed so far, and nothing is logged.
-void LoadStore(SectionMap& sections, StoreLock& lock, ProfileSource& source,
-               const WString& iniPath);
+LoadResult LoadStore(SectionMap& sections, StoreLock& lock, ProfileSource& source,
+                     const WString& iniPath, LoadHistory& history);
 
 }  // namespace stavora

@@ -2,14 +2,9 @@
 // names are compared. Only the ASCII letters a to z are folded to upper case.
 #pragma once
 
-#include <string>
-#include <string_view>
+#include "platform/WString.h"
 
 namespace stavora {
-
-// UTF-16 text, as the profile service and COM hand it over.
-using WString = std::u16string;
-using WStringView = std::u16string_view;
 
 // Upper-cases a to z (code units 97 to 122) in place; every other code unit,
 // non-ASCII letters included, is left unchanged.

@@ -8,8 +8,9 @@
 
 #include <optional>
 
-#include "platform/CriticalSection.h"
+#include "store/CriticalSection.h"
 #include "resources/Stavora.h"
+#include "store/Loader.h"
 #include "store/StavoraLoader.h"
 #include "store/Store.h"
 #include "watcher/DirectoryWatcher.h"
@@ -31,7 +32,7 @@ class CStavoraLookup : public StavoraLoader, public IStavoraLookup {
   CStavoraLookup& operator=(const CStavoraLookup&) = delete;
 
   // Replaces the store's contents with the INI file's, under m_lock.
-  void LoadRegistry() override;
+  bool LoadRegistry() override;
 
   // The names of all sections, in store order: S_OK.
   HRESULT STDMETHODCALLTYPE GetSections(VARIANT* sections) override;
@@ -46,6 +47,7 @@ class CStavoraLookup : public StavoraLoader, public IStavoraLookup {
  private:
   SectionMap m_sections;
   CriticalSection m_lock;
+  LoadHistory m_history;  // under m_lock
   // Held in place, like the watcher itself, but stoppable before m_iniPath
   // goes although it is declared ahead of it.
   std::optional<DirectoryWatcher> m_watcher;

@@ -2,11 +2,9 @@
 // a stop of the watcher before anything it uses is freed.
 #include "store/StavoraLookup.h"
 
-#include "platform/FileState.h"
-#include "platform/ProfileSourceWin32.h"
+#include "store/ProfileSourceWin32.h"
 #include "store/ConfigurationWin32.h"
 #include "store/IniPath.h"
-#include "store/Loader.h"
 #include "store/LookupsWin32.h"
 
 namespace stavora {
@@ -16,9 +14,8 @@ CStavoraLookup::CStavoraLookup() : m_watcher(std::in_place), m_iniPath(kDefaultI
   IniLocation location = LocateIniFile(ConfiguredIniPath(registry));
   m_iniPath = location.path;
 
-  // Taken before the load: a save during or after it, before the watcher's
-  // first read is pending, makes the watcher reload once.
-  location.loaded = ReadFileState(m_iniPath);
+  // A file that cannot be read now is read again by the watcher, which also
+  // reloads once its first read is pending, for a save made in between.
   LoadRegistry();
 
   m_watcher->Start(location, this, &StavoraLoader::LoadRegistry);
@@ -30,9 +27,9 @@ CStavoraLookup::~CStavoraLookup() {
   m_watcher.reset();
 }
 
-void CStavoraLookup::LoadRegistry() {
+bool CStavoraLookup::LoadRegistry() {
   ProfileSourceWin32 source;
-  LoadStore(m_sections, m_lock, source, m_iniPath);
+  return LoadStore(m_sections, m_lock, source, m_iniPath, m_history) == LoadResult::kSettled;
 }
 
 HRESULT STDMETHODCALLTYPE CStavoraLookup::GetSections(VARIANT* sections) {

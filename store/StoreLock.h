@@ -1,5 +1,5 @@
 // The store's lock as the portable loader sees it. On Windows it is a
-// critical section (platform/CriticalSection.h); tests supply their own.
+// critical section (store/CriticalSection.h); tests supply their own.
 #pragma once
 
 namespace stavora {

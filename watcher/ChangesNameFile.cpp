@@ -12,23 +12,22 @@ std::uint32_t ReadUInt32(const unsigned char* at) {
 }
 
 // The record's name, `units` little-endian UTF-16 code units at `name`,
-// upper-cased by the name rule and compared with `fileName`. Names of another
-// length are rejected before any copy is made.
-bool NameMatches(const unsigned char* name, std::size_t units,
-                 WStringView fileName) {
+// compared with `fileName` by `sameName`. Names of another length are
+// rejected before any copy is made.
+bool NameMatches(const unsigned char* name, std::size_t units, WStringView fileName,
+                 const FileNameComparison& sameName) {
   if (units != fileName.size()) return false;
-  WString upper(units, u'\0');
+  WString recorded(units, u'\0');
   for (std::size_t i = 0; i < units; ++i) {
-    upper[i] = static_cast<char16_t>(name[2 * i] | (name[2 * i + 1] << 8));
+    recorded[i] = static_cast<char16_t>(name[2 * i] | (name[2 * i + 1] << 8));
   }
-  UpperCaseName(upper);
-  return upper == fileName;
+  return sameName.SameFileName(recorded, fileName);
 }
 
 }  // namespace
 
 bool ChangesNameFile(const unsigned char* records, std::size_t bytesReported,
-                     WStringView fileName) {
+                     WStringView fileName, const FileNameComparison& sameName) {
   if (records == nullptr || fileName.empty()) return false;
 
   std::size_t offset = 0;
@@ -42,7 +41,7 @@ bool ChangesNameFile(const unsigned char* records, std::size_t bytesReported,
     const std::uint32_t nameBytes = ReadUInt32(record + 8);
     if (nameBytes > left - kChangeRecordHeaderBytes) return false;
 
-    if (NameMatches(record + kChangeRecordHeaderBytes, nameBytes / 2, fileName)) {
+    if (NameMatches(record + kChangeRecordHeaderBytes, nameBytes / 2, fileName, sameName)) {
       return true;
     }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "store/NameRule.h"
+#include "watcher/FileNameComparison.h"
 
 namespace stavora {
 
@@ -22,15 +23,18 @@ constexpr std::size_t kChangeRecordHeaderBytes = 12;
 constexpr std::size_t kChangeRecordAlignment = 2;
 
 // Walks the records in the first `bytesReported` bytes of `records` and
-// returns true when one of them, upper-cased by the name rule, equals
-// `fileName` exactly (length and every unit). `fileName` is compared as given,
-// so it must already be upper-cased. An empty `fileName` never matches.
+// returns true when `sameName` finds one of their names the same as
+// `fileName`. Names are handed over as recorded, so the file system's own
+// rule decides (on Windows it folds non-ASCII letters, which the name rule
+// of sections and keys does not). A record name of another length than
+// `fileName` is never handed over: an ordinal comparison maps unit to unit.
+// An empty `fileName` never matches.
 //
 // Nothing at or beyond records + bytesReported is read, whatever the records
 // claim. The walk ends at the first record whose header or name would cross
 // that end, and at a next-record offset that is zero, odd, or
 // smaller than the record it leaves (a record cannot overlap its successor).
 bool ChangesNameFile(const unsigned char* records, std::size_t bytesReported,
-                     WStringView fileName);
+                     WStringView fileName, const FileNameComparison& sameName);
 
 }  // namespace stavora

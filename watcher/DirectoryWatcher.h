@@ -6,19 +6,23 @@
 
 #include <atomic>
 
-#include "store/IniPath.h"
 #include "platform/ScopedHandles.h"
+#include "store/IniPath.h"
 #include "store/NameRule.h"
-#include "store/ProfileSource.h"
 #include "store/StavoraLoader.h"
+#include "watcher/FileNameComparisonWin32.h"
+#include "watcher/FolderIdentity.h"
+#include "watcher/OneReadAtATime.h"
+#include "watcher/ReloadSchedule.h"
 
 namespace stavora {
 
 class DirectoryWatcher {
  public:
   // The operation to call on the target, through the virtual table; always
-  // &StavoraLoader::LoadRegistry.
-  using ReloadOperation = void (StavoraLoader::*)();
+  // &StavoraLoader::LoadRegistry. It returns false when the file could not be
+  // read, and is then called again a second later.
+  using ReloadOperation = bool (StavoraLoader::*)();
 
   static constexpr DWORD kBufferBytes = 16384;
   // Size, last write and creation, and file names: a save that renames a
@@ -42,48 +46,52 @@ class DirectoryWatcher {
   // Takes the INI file's location (names already upper-cased by the name
   // rule), keeps `target` (not owned) and `reload`, and starts the thread.
   // Failures are logged, not returned. Called once; later calls are ignored.
-  // An exception (memory, or the log writer unable to start) leaves to the
-  // caller with no thread running.
+  // An exception (memory) leaves to the caller with no thread running.
   //
-  // `location.loaded` is the INI file as it stood before the caller's own
-  // load. Changes are reported only from the first pending read on, so a save
-  // made between that load and the first read would go unseen; once the first
-  // read is pending, the thread compares the file with `loaded` and reloads
-  // once if it differs.
+  // Changes are reported only from the first pending read on, and a file's
+  // stamp cannot show every save made before it (a same-size write within
+  // the file system's time resolution), so the thread reloads once, whatever
+  // the file looks like, as soon as its first read is pending.
   void Start(const IniLocation& location, StavoraLoader* target, ReloadOperation reload);
 
  private:
+  // One change read's memory, its own until its completion has run.
+  struct ChangeRead {
+    OVERLAPPED overlapped;
+    DirectoryWatcher* watcher;
+    // The change records; the platform needs them DWORD-aligned.
+    alignas(DWORD) unsigned char records[kBufferBytes];
+  };
+
   void StartFileNotificationThread();
   static DWORD WINAPI ThreadMain(LPVOID parameter);
   void SetUpDirectoryWatcher();
   bool OpenDirectory();
   void CloseDirectory();
-  bool DirectoryStillThere() const;
+  bool FolderReplaced();
   void WatchDirectory();
   bool IssueChangeRead();
   void FinishPendingRead();
   static VOID CALLBACK OnChangeCompleted(DWORD errorCode, DWORD bytesTransferred,
                                          LPOVERLAPPED overlapped);
-  void ProcessChanges(DWORD bytesTransferred);
+  void ProcessChanges(const ChangeRead& read, DWORD bytesTransferred);
   void Reload();
-  void ReloadIfChangedSinceLoad();
+  void ReloadIfDue();
 
   WString m_fileName;
-  WString m_directory;
-  WString m_directoryToOpen;  // m_directory as it is opened
-  WString m_filePath;         // the INI file, for comparing its state
-  FileState m_loaded;         // the file as the caller loaded it; checked once
+  WString m_directoryToOpen;  // the directory as it is opened
   std::atomic<bool> m_stop;
-  bool m_waiting;  // a change read is pending; watcher thread only
-  bool m_readErrorRun = false;  // the last completion was a failed read; thread only
-  bool m_backOff = false;       // wait one slice before the next read; thread only
+  // Watcher thread only, from here on.
+  bool m_readErrorRun = false;  // the last completion was a failed read
+  bool m_backOff = false;       // wait one slice before the next read
   ScopedHandle m_thread;
   ScopedHandle m_directoryHandle;
   StavoraLoader* m_target;
   ReloadOperation m_reload;
-  // The change records; the platform needs them DWORD-aligned.
-  alignas(DWORD) unsigned char m_buffer[kBufferBytes];
-  OVERLAPPED m_overlapped;  // hEvent carries the watcher, no event is used
+  OneReadAtATime<ChangeRead> m_reads;
+  ReloadSchedule m_schedule;
+  FolderCheck m_folderCheck;
+  OrdinalIgnoreCase m_sameName;
 };
 
 }  // namespace stavora

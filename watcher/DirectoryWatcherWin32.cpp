@@ -3,16 +3,18 @@
 // file.
 //
 // All reads and their completion routines belong to the watcher thread: the
-// routine runs only while that thread sleeps alertably. The thread cancels its
-// own pending read and waits for that completion before it returns, so once
-// the destructor's wait is over no read can still write into m_buffer or
-// m_overlapped and no completion routine can run on them.
+// routine runs only while that thread sleeps alertably. One read is out at a
+// time, in a block of its own (OneReadAtATime) that its completion frees; no
+// read goes out while an earlier one may still complete. At the end the
+// thread cancels its read and waits for that completion; should it never
+// come, the block is left to the read, so nothing the system may still write
+// to is ever freed or used again.
 #include "watcher/DirectoryWatcher.h"
 
 #include <cstring>
+#include <optional>
 
 #include "logging/Logger.h"
-#include "platform/FileState.h"
 #include "platform/WideText.h"
 #include "watcher/ChangesNameFile.h"
 
@@ -63,12 +65,45 @@ bool CompletedOnWatcherThread(Step&& step) noexcept {
   }
 }
 
-// Writes a line from the watcher thread. An exception from the log writer
-// (it could not start, or memory ran out) must not end the thread, and there
-// is nowhere else to report it, so the line is dropped.
+// Writes a line from the watcher thread, which holds no lock then. Best
+// effort: a line the log writer cannot take is dropped, since there is
+// nowhere else to report it.
 void LogOnWatcherThread(const char16_t* message) noexcept {
-  (void)CompletedOnWatcherThread([message] { Logger::GetInstance()->Write(message); });
+  (void)CompletedOnWatcherThread([message] { WriteLogLine(message); });
 }
+
+// FileIdInfo of FILE_INFO_BY_HANDLE_CLASS and its result (Windows 8 and
+// later; ReFS needs all 128 bits). Spelled out here because the SDK headers
+// declare them only for builds aimed at Windows 8.
+constexpr int kFileIdInfoClass = 18;
+struct FileIdInformation {
+  ULONGLONG volumeSerialNumber;
+  BYTE identifier[16];
+};
+
+// The identity of the folder `handle` is open on: its 128-bit identifier
+// where the system has FileIdInfo, else the 64-bit index; with its creation
+// time in either case. Nothing when neither query answers.
+std::optional<FolderIdentity> IdentityOf(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!GetFileInformationByHandle(handle, &information)) return std::nullopt;
+  FolderIdentity identity;
+  identity.volume = information.dwVolumeSerialNumber;
+  const ULONGLONG index =
+      (static_cast<ULONGLONG>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+  for (int i = 0; i < 8; ++i) identity.fileId[i] = static_cast<std::uint8_t>(index >> (8 * i));
+  identity.created = (static_cast<ULONGLONG>(information.ftCreationTime.dwHighDateTime) << 32) |
+                     information.ftCreationTime.dwLowDateTime;
+  FileIdInformation wide;
+  if (GetFileInformationByHandleEx(handle, static_cast<FILE_INFO_BY_HANDLE_CLASS>(kFileIdInfoClass),
+                                   &wide, sizeof wide)) {
+    identity.volume = wide.volumeSerialNumber;
+    std::memcpy(identity.fileId.data(), wide.identifier, sizeof wide.identifier);
+  }
+  return identity;
+}
+
+ULONGLONG Now() { return GetTickCount64(); }
 
 // Queued to the watcher thread to end its alertable sleep at once.
 VOID CALLBACK WakeUp(ULONG_PTR) {}
@@ -76,12 +111,7 @@ VOID CALLBACK WakeUp(ULONG_PTR) {}
 }  // namespace
 
 DirectoryWatcher::DirectoryWatcher()
-    : m_stop(false),
-      m_waiting(true),
-      m_target(nullptr),
-      m_reload(nullptr),
-      m_buffer{},
-      m_overlapped{} {}
+    : m_stop(false), m_target(nullptr), m_reload(nullptr) {}
 
 DirectoryWatcher::~DirectoryWatcher() {
   m_stop = true;
@@ -103,10 +133,7 @@ void DirectoryWatcher::Start(const IniLocation& location, StavoraLoader* target,
     return;
   }
   m_fileName = location.fileName;
-  m_directory = location.directory;
   m_directoryToOpen = location.directoryToOpen;
-  m_filePath = location.path;
-  m_loaded = location.loaded;
   m_target = target;
   m_reload = reload;
   StartFileNotificationThread();
@@ -134,53 +161,40 @@ bool DirectoryWatcher::OpenDirectory() {
   m_directoryHandle.Reset(CreateFileW(AsWide(m_directoryToOpen), FILE_LIST_DIRECTORY,
                                       kDirectoryShareMode, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
-  return m_directoryHandle.IsValid();
+  if (!m_directoryHandle.IsValid()) return false;
+  m_folderCheck.Opened(IdentityOf(m_directoryHandle.Get()));
+  return true;
 }
 
 // Closes the directory handle; on Windows a deleted directory is removed
 // only once every handle to it is closed, so a lost one must not be held.
 void DirectoryWatcher::CloseDirectory() { m_directoryHandle.Reset(); }
 
-namespace {
-
-// Which directory a handle is open on: the volume and the index on it.
-bool IdentityOf(HANDLE handle, ULONGLONG* identity, DWORD* volume) {
-  BY_HANDLE_FILE_INFORMATION information;
-  if (!GetFileInformationByHandle(handle, &information)) return false;
-  *identity = (static_cast<ULONGLONG>(information.nFileIndexHigh) << 32) |
-              information.nFileIndexLow;
-  *volume = information.dwVolumeSerialNumber;
-  return true;
-}
-
-}  // namespace
-
-// Whether the directory at the watched path is still the one the handle is
-// open on. A directory deleted while open refuses new opens until its last
-// handle goes (or, under Wine, stays until then), and one renamed away, or
-// deleted and made again, is another directory at the path: in each case
-// only a new open watches what the path names now.
-bool DirectoryWatcher::DirectoryStillThere() const {
+// Whether the folder at the watched path is to be opened again: it is gone
+// (a folder deleted while open refuses new opens until its last handle goes,
+// or under Wine stays until then), or another folder stands at the path
+// (renamed away, or deleted and made again). FolderCheck decides from the
+// identities, so that an identifier a server reports unreliably cannot make
+// the folder look replaced every second.
+bool DirectoryWatcher::FolderReplaced() {
   const ScopedHandle probe(CreateFileW(AsWide(m_directoryToOpen), 0, kDirectoryShareMode, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!probe) return false;
-  ULONGLONG watched = 0, atPath = 0;
-  DWORD watchedVolume = 0, pathVolume = 0;
-  return IdentityOf(m_directoryHandle.Get(), &watched, &watchedVolume) &&
-         IdentityOf(probe.Get(), &atPath, &pathVolume) && watched == atPath && watchedVolume == pathVolume;
+  if (!probe) return m_folderCheck.Reopen(false, std::nullopt, std::nullopt);
+  return m_folderCheck.Reopen(true, IdentityOf(probe.Get()), IdentityOf(m_directoryHandle.Get()));
 }
 
 // One pass per read: issue it, then sleep alertably until its completion has
 // been handled or the stop flag is seen. A read that cannot be issued is
 // tried again after one sleep, never in a tight loop. Reading is blind while
 // reads fail, so the object is reloaded once when they start failing (logged
-// once) and once when a read goes out again.
+// once) and once when a read goes out again. The first read that goes out
+// reloads once too. Between reads, the sleeps run the reloads that fall due
+// on the clock (ReloadSchedule).
 //
 // A directory that is gone (deleted, or never there) is opened again once a
 // second until it is back; the loss and the return are logged once each, and
 // the object is reloaded once the first read on the new handle is pending.
 void DirectoryWatcher::WatchDirectory() {
-  m_waiting = false;  // nothing is pending until the first read goes out
   bool readsFailing = false;
   bool firstRead = true;
   bool lost = !m_directoryHandle;  // logged by the caller
@@ -209,19 +223,17 @@ void DirectoryWatcher::WatchDirectory() {
         LogOnWatcherThread(kDirectoryBack);
       }
     }
-    if (!m_directoryHandle) {
-      m_waiting = false;  // still gone: the sleep below is the wait
+    if (!m_directoryHandle || m_reads.Outstanding()) {
+      // Still gone, or a cancelled read has not completed yet: the sleep
+      // below is the wait.
     } else if (IssueChangeRead()) {
-      m_waiting = true;
-      if (firstRead) ReloadIfChangedSinceLoad();
-      firstRead = false;
-      if (readsFailing || regained) {
+      if (firstRead || readsFailing || regained) {
+        firstRead = false;
         readsFailing = false;
         regained = false;
         Reload();
       }
     } else {
-      m_waiting = false;
       // The handle may belong to a directory that has been deleted: only a
       // new open can tell, and a failed one means the directory is gone.
       CloseDirectory();
@@ -235,10 +247,12 @@ void DirectoryWatcher::WatchDirectory() {
     }
     do {
       if (m_stop) break;
-      SleepEx(kSleepMilliseconds, TRUE);
+      SleepEx(static_cast<DWORD>(m_schedule.SleepFrom(Now(), kSleepMilliseconds)), TRUE);
+      if (m_stop) break;
+      ReloadIfDue();
       // A platform may leave the read on a deleted directory pending for
       // good; the check once a second notices the loss all the same.
-      if (m_waiting && !m_stop && !DirectoryStillThere()) {
+      if (m_reads.Outstanding() && m_directoryHandle && FolderReplaced()) {
         FinishPendingRead();
         CloseDirectory();
         // Whatever stands at the path now is read afresh once it is watched,
@@ -246,60 +260,62 @@ void DirectoryWatcher::WatchDirectory() {
         regained = true;
         break;
       }
-    } while (m_waiting);
+    } while (m_reads.Outstanding());
   }
   FinishPendingRead();
+  // Waited for long enough: a completion that never came leaves its block
+  // to the read.
+  if (m_reads.Outstanding()) m_reads.Abandon();
 }
 
 bool DirectoryWatcher::IssueChangeRead() {
-  std::memset(m_buffer, 0, sizeof m_buffer);
-  std::memset(&m_overlapped, 0, sizeof m_overlapped);
-  m_overlapped.hEvent = this;
-  return ReadDirectoryChangesW(m_directoryHandle.Get(), m_buffer, kBufferBytes, FALSE,
-                               kNotifyFilter, nullptr, &m_overlapped,
-                               OnChangeCompleted) != FALSE;
+  ChangeRead* read = m_reads.Begin();
+  if (read == nullptr) return false;  // memory ran out; tried again later
+  read->watcher = this;
+  if (ReadDirectoryChangesW(m_directoryHandle.Get(), read->records, kBufferBytes, FALSE,
+                            kNotifyFilter, nullptr, &read->overlapped, OnChangeCompleted)) {
+    return true;
+  }
+  m_reads.NotIssued(read);  // no completion will come for it
+  return false;
 }
 
-// Called on the way out: cancels this thread's pending read and lets its
-// completion (error 995, or records that arrived first) run here, so the
-// thread ends with nothing pending on m_buffer or m_overlapped.
+// Cancels this thread's pending read and lets its completion (error 995, or
+// records that arrived first) run here, for at most a few seconds.
 void DirectoryWatcher::FinishPendingRead() {
-  if (!m_waiting) return;
+  if (!m_reads.Outstanding()) return;
   if (!CancelIo(m_directoryHandle.Get())) return;
-  for (int slice = 0; m_waiting && slice < kCancelWaitSlices; ++slice) {
+  for (int slice = 0; m_reads.Outstanding() && slice < kCancelWaitSlices; ++slice) {
     SleepEx(kSleepMilliseconds, TRUE);
   }
 }
 
 VOID CALLBACK DirectoryWatcher::OnChangeCompleted(DWORD errorCode, DWORD bytesTransferred,
                                                   LPOVERLAPPED overlapped) {
-  auto* watcher = static_cast<DirectoryWatcher*>(overlapped->hEvent);
+  ChangeRead* read = CONTAINING_RECORD(overlapped, ChangeRead, overlapped);
+  DirectoryWatcher* watcher = read->watcher;
   if (errorCode == ERROR_SUCCESS && bytesTransferred > 0) {
-    watcher->ProcessChanges(bytesTransferred);
-    return;
-  }
-  // No records. The end of the read during the stop reloads nothing.
-  const bool stopping = errorCode == ERROR_OPERATION_ABORTED ||
-                        errorCode == kErrorReadHandleClosed;
-  if (!stopping) {
-    if (errorCode == ERROR_SUCCESS || errorCode == ERROR_NOTIFY_ENUM_DIR) {
-      // An overflow: changes were made, which ones is not known.
-      watcher->m_readErrorRun = false;
+    watcher->ProcessChanges(*read, bytesTransferred);
+  } else if (errorCode == ERROR_OPERATION_ABORTED || errorCode == kErrorReadHandleClosed) {
+    // The end of the read during a stop or a reopen reloads nothing.
+  } else if (errorCode == ERROR_SUCCESS || errorCode == ERROR_NOTIFY_ENUM_DIR) {
+    // An overflow: changes were made, which ones is not known. While
+    // overflows go on, one reload a second is enough.
+    watcher->m_readErrorRun = false;
+    if (watcher->m_schedule.OverflowReloadsNow(Now())) watcher->Reload();
+  } else {
+    // A read that failed: changes may have been missed, so reload, once
+    // per run of such failures, and wait a slice before the next read.
+    if (!watcher->m_readErrorRun) {
+      watcher->m_readErrorRun = true;
       watcher->Reload();
-    } else {
-      // A read that failed: changes may have been missed, so reload, once
-      // per run of such failures, and wait a slice before the next read.
-      if (!watcher->m_readErrorRun) {
-        watcher->m_readErrorRun = true;
-        watcher->Reload();
-      }
-      watcher->m_backOff = true;
     }
+    watcher->m_backOff = true;
   }
-  watcher->m_waiting = false;
+  watcher->m_reads.Completed(read);  // the system is done with the block
 }
 
-void DirectoryWatcher::ProcessChanges(DWORD bytesTransferred) {
+void DirectoryWatcher::ProcessChanges(const ChangeRead& read, DWORD bytesTransferred) {
   const std::size_t reported =
       bytesTransferred < kBufferBytes ? bytesTransferred : kBufferBytes;
   // After a run of failed reads, changes may have gone unreported.
@@ -307,27 +323,30 @@ void DirectoryWatcher::ProcessChanges(DWORD bytesTransferred) {
   m_readErrorRun = false;
   // Only the copy of a name can fail (memory). The batch may have named the
   // file, so a failed walk reloads rather than miss it.
-  if (!CompletedOnWatcherThread(
-          [&] { namesFile = ChangesNameFile(m_buffer, reported, m_fileName) || namesFile; })) {
+  if (!CompletedOnWatcherThread([&] {
+        namesFile = ChangesNameFile(read.records, reported, m_fileName, m_sameName) || namesFile;
+      })) {
     namesFile = true;
   }
   if (namesFile) Reload();
-  m_waiting = false;
 }
 
-// Called once, with the first read pending: from here on every change is
-// reported, and a change made since the caller's load is caught by the stamp.
-void DirectoryWatcher::ReloadIfChangedSinceLoad() {
-  if (ReadFileState(m_filePath) != m_loaded) Reload();
+// A reload the clock asks for: a file that could not be read, or an overflow
+// held back.
+void DirectoryWatcher::ReloadIfDue() {
+  if (m_schedule.Due(Now())) Reload();
 }
 
 // The one place the target is reloaded. Nothing is reloaded once the stop is
-// under way, and an exception from the reload ends only that reload.
+// under way, and an exception from the reload ends only that reload (and is
+// not retried: the next change reloads again).
 void DirectoryWatcher::Reload() {
   if (m_stop) return;
-  if (!CompletedOnWatcherThread([this] { (m_target->*m_reload)(); })) {
+  bool settled = true;
+  if (!CompletedOnWatcherThread([this, &settled] { settled = (m_target->*m_reload)(); })) {
     LogOnWatcherThread(kReloadThrew);
   }
+  m_schedule.Reloaded(Now(), settled);
 }
 
 }  // namespace stavora

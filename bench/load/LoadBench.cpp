@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/CriticalSection.h"
-#include "platform/ProfileSourceWin32.h"
+#include "store/CriticalSection.h"
+#include "store/ProfileSourceWin32.h"
 #include "store/Loader.h"
 
 namespace {
@@ -93,7 +93,8 @@ int main(int argc, char** argv) {
       CountingSource source;
       stavora::SectionMap sections;
       const auto start = std::chrono::steady_clock::now();
-      stavora::LoadStore(sections, lock, source, path);
+      stavora::LoadHistory history;
+      stavora::LoadStore(sections, lock, source, path, history);
       const auto stop = std::chrono::steady_clock::now();
       times.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
       calls = source.calls;

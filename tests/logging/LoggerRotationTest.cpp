@@ -295,7 +295,9 @@ TEST(LoggerInstance, LoggerThatCannotBeMadeFailsNoLoad) {
     source.SetFileSize(-1);
     source.AnswerNothing();
     SectionMap store{{u"OLD", {{u"KEY", u"stale"}}}};
-    EXPECT_NO_THROW(LoadStore(store, lock, source, u"C:\\DATA\\MISSING.INI")) << "out of memory: " << outOfMemory;
+    LoadHistory history;
+    EXPECT_NO_THROW(LoadStore(store, lock, source, u"C:\\DATA\\MISSING.INI", history))
+        << "out of memory: " << outOfMemory;
     EXPECT_TRUE(store.empty()) << "the load did not finish";
     EXPECT_EQ(lock.enters, lock.leaves);
     EXPECT_FALSE(lock.held);

@@ -184,11 +184,12 @@ TEST_F(ComSurfaceTest, DllGetClassObjectRefusesOtherClassesAndBadArguments) {
   unknown->Release();
 }
 
-// --- The module lock falls before the object's own teardown begins. ---
+// --- The module lock is held until the object is destroyed. ---
 //
 // The lookup's destructor ends its watcher thread. Every thread that ends
 // runs this program's TLS callbacks, so the callback sees the watcher's end,
-// which happens inside the teardown, and asks the DLL whether it may unload.
+// which happens inside the teardown, and asks the DLL whether it may unload:
+// it must not, since its code still runs.
 
 volatile LONG g_probeArmed = 0;
 volatile LONG g_detachesSeen = 0;
@@ -204,7 +205,7 @@ extern "C" {
 __attribute__((section(".CRT$XLY"), used)) const PIMAGE_TLS_CALLBACK g_threadEndProbe = ThreadEndProbe;
 }
 
-TEST_F(ComSurfaceTest, ModuleLockFallsBeforeTheObjectIsTakenDown) {
+TEST_F(ComSurfaceTest, ModuleLockIsHeldUntilTheObjectIsDestroyed) {
   IStavoraLookup* object = CreateLookup<IStavoraLookup>(IID_IStavoraLookup);
   ASSERT_NE(nullptr, object);
   ASSERT_EQ(S_FALSE, CanUnloadNow());
@@ -214,7 +215,9 @@ TEST_F(ComSurfaceTest, ModuleLockFallsBeforeTheObjectIsTakenDown) {
   EXPECT_EQ(0u, object->Release());
   InterlockedExchange(&g_probeArmed, 0);
   ASSERT_GE(g_detachesSeen, 1) << "the watcher thread did not end inside the teardown";
-  EXPECT_EQ(0, g_detachesLocked) << "the module lock was still held while the object was taken down";
+  EXPECT_EQ(g_detachesSeen, g_detachesLocked)
+      << "the DLL could be unloaded while the object was being destroyed";
+  EXPECT_EQ(S_OK, CanUnloadNow()) << "the lock was not given back afterwards";
 }
 
 }  // namespace

@@ -189,16 +189,52 @@ TEST_F(DispatchTest, MissingArraysAreRefusedBeforeTheTypeInformation) {
   for (VARIANT& arg : args) VariantClear(&arg);
 }
 
+// IDispatch reserves the interface parameter: a call naming any interface but
+// IID_NULL is refused before it reaches the type information or a lookup.
+TEST_F(DispatchTest, CallsForAnotherInterfaceAreRefused) {
+  LPOLESTR names[] = {const_cast<LPOLESTR>(L"GetKey")};
+  DISPID id = 12345;
+  EXPECT_EQ(DISP_E_UNKNOWNINTERFACE,
+            m_object->GetIDsOfNames(IID_IStavoraLookup, names, 1, LOCALE_USER_DEFAULT, &id));
+  EXPECT_EQ(DISP_E_UNKNOWNINTERFACE,
+            m_object->GetIDsOfNames(IID_IDispatch, names, 1, LOCALE_USER_DEFAULT, &id));
+  EXPECT_EQ(12345, id);
+
+  VARIANT args[2];  // last argument first: GetKey("Database", "Port")
+  args[0].vt = VT_BSTR;
+  args[0].bstrVal = SysAllocString(L"Port");
+  args[1].vt = VT_BSTR;
+  args[1].bstrVal = SysAllocString(L"Database");
+  DISPPARAMS call = {args, nullptr, 2, 0};
+  VARIANT result;
+  VariantInit(&result);
+  EXPECT_EQ(DISP_E_UNKNOWNINTERFACE, m_object->Invoke(3, IID_IStavoraLookup, 0, DISPATCH_METHOD,
+                                                      &call, &result, nullptr, nullptr));
+  EXPECT_EQ(VT_EMPTY, result.vt) << "the lookup ran";
+
+  // The same calls with IID_NULL are answered.
+  EXPECT_EQ(S_OK, m_object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
+  EXPECT_EQ(3, id);
+  EXPECT_EQ(S_OK, m_object->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &call, &result, nullptr,
+                                   nullptr));
+  ASSERT_EQ(VT_BSTR, result.vt);
+  EXPECT_STREQ(L"5432", result.bstrVal);
+  VariantClear(&result);
+  for (VARIANT& arg : args) VariantClear(&arg);
+}
+
 TEST_F(DispatchTest, TypeInfoRules) {
   UINT count = 7;
   EXPECT_EQ(S_OK, m_object->GetTypeInfoCount(&count));
   EXPECT_EQ(1u, count);
   EXPECT_EQ(E_POINTER, m_object->GetTypeInfoCount(nullptr));
 
-  EXPECT_EQ(DISP_E_BADINDEX, m_object->GetTypeInfo(1, 0, nullptr)) << "index is tested first";
+  EXPECT_EQ(E_POINTER, m_object->GetTypeInfo(1, 0, nullptr)) << "the out pointer is tested first";
+  EXPECT_EQ(E_POINTER, m_object->GetTypeInfo(0, 0, nullptr));
+  // A bad index still clears the caller's pointer.
   ITypeInfo* typeInfo = reinterpret_cast<ITypeInfo*>(1);
   EXPECT_EQ(DISP_E_BADINDEX, m_object->GetTypeInfo(1, 0, &typeInfo));
-  EXPECT_EQ(E_POINTER, m_object->GetTypeInfo(0, 0, nullptr));
+  EXPECT_EQ(nullptr, typeInfo);
 
   typeInfo = nullptr;
   ASSERT_EQ(S_OK, m_object->GetTypeInfo(0, LOCALE_USER_DEFAULT, &typeInfo));

@@ -245,7 +245,13 @@ TEST_F(UnloadCycles, FiftyLoadsAndUnloadsCostWhatTheFirstDid) {
               static_cast<long long>(tenth.heapBytes), static_cast<long long>(tenth.privateBytes));
   std::printf("after 50 cycles: %ld handles, %lld heap bytes, %lld private bytes\n", last.handles,
               static_cast<long long>(last.heapBytes), static_cast<long long>(last.privateBytes));
-  EXPECT_EQ(LogLines(), 100) << "each cycle's object over the missing file logs two lines";
+  // Each cycle's object over the missing file logs two lines as it loads,
+  // and two more when its watcher's first pending read, which reloads, comes
+  // before the release.
+  const int lines = LogLines();
+  EXPECT_GE(lines, 100) << "fewer than two lines a cycle";
+  EXPECT_LE(lines, 200) << "more than two loads a cycle";
+  EXPECT_EQ(0, lines % 2) << "a load's lines were not written whole";
   EXPECT_EQ(last.handles, first.handles) << "handles leaked by 49 load/unload cycles";
   EXPECT_EQ(last.heapBytes, tenth.heapBytes) << "heap leaked by 40 load/unload cycles";
   EXPECT_EQ(last.privateBytes, tenth.privateBytes) << "committed memory leaked by 40 load/unload cycles";

@@ -162,5 +162,24 @@ TEST(IniPathLocation, DirectoryToOpenIsTheRootForABareDrive) {
   EXPECT_EQ(LocateIniFile(u"\u00e4:\\a.ini").directoryToOpen, u"\u00e4:");
 }
 
+// A drive or volume in device form, named alone, opens the volume device, not
+// its root folder: each long form of a root file watches the root folder.
+TEST(IniPathLocation, DirectoryToOpenIsTheRootForEveryLongFormOfARoot) {
+  EXPECT_EQ(LocateIniFile(u"\\\\?\\C:\\STAVORA.INI").directoryToOpen, u"\\\\?\\C:\\");
+  EXPECT_EQ(LocateIniFile(u"\\\\.\\c:\\stavora.ini").directoryToOpen, u"\\\\.\\C:\\");
+  const char16_t volume[] = u"\\\\?\\Volume{0b4c5a2e-7d11-4e3f-9a6b-2c8d1e0f3a5b}\\X.INI";
+  const IniLocation onVolume = LocateIniFile(volume);
+  EXPECT_EQ(u"\\\\?\\VOLUME{0B4C5A2E-7D11-4E3F-9A6B-2C8D1E0F3A5B}", onVolume.directory);
+  EXPECT_EQ(u"\\\\?\\VOLUME{0B4C5A2E-7D11-4E3F-9A6B-2C8D1E0F3A5B}\\", onVolume.directoryToOpen);
+  EXPECT_EQ(u"X.INI", onVolume.fileName);
+
+  // A folder below the root, in any form, is opened as it is.
+  EXPECT_EQ(LocateIniFile(u"\\\\?\\C:\\CFG\\A.INI").directoryToOpen, u"\\\\?\\C:\\CFG");
+  EXPECT_EQ(LocateIniFile(u"\\\\.\\C:\\CFG\\A.INI").directoryToOpen, u"\\\\.\\C:\\CFG");
+  EXPECT_EQ(LocateIniFile(u"\\\\?\\UNC\\SRV\\SHARE\\A.INI").directoryToOpen, u"\\\\?\\UNC\\SRV\\SHARE");
+  // Too short to name a device: opened as it is.
+  EXPECT_EQ(LocateIniFile(u"\\\\?\\\\A.INI").directoryToOpen, u"\\\\?\\");
+}
+
 }  // namespace
 }  // namespace stavora

@@ -33,7 +33,7 @@ class LoaderTest : public ::testing::Test {
     EXPECT_EQ(0u, source.Unanswered()) << "scripted answers left unasked";
   }
 
-  void Load() { LoadStore(store, lock, source, kPath); }
+  LoadResult Load() { return LoadStore(store, lock, source, kPath, history); }
 
   std::vector<std::string> LogMessages() const { return TestLogDirectory().Messages(); }
 
@@ -68,6 +68,7 @@ class LoaderTest : public ::testing::Test {
   RecordingLock lock;
   ScriptedSource source;
   SectionMap store;
+  LoadHistory history;
 };
 
 TEST_F(LoaderTest, ReadsListsThenValuesAndStoresUpperCasedNames) {
@@ -430,6 +431,71 @@ TEST_F(LoaderTest, ReloadReplacesThePreviousContents) {
   EXPECT_EQ((std::vector<std::string>{kSizeLine, kSectionsLine}), LogMessages());
   EXPECT_EQ(3, lock.enters);
   EXPECT_EQ(3, lock.leaves);
+}
+
+// A lookup waits for the store's lock, so nothing is written to the log while
+// it is held: the lines of a load go out after it is left.
+TEST_F(LoaderTest, FailuresAreLoggedOnlyAfterTheLockIsLeft) {
+  std::vector<std::size_t> linesAtLeave;
+  lock.onLeave = [&] { linesAtLeave.push_back(LogMessages().size()); };
+  source.SetFileSize(-1);
+  source.AnswerNothing();
+  EXPECT_EQ(LoadResult::kSettled, Load());
+
+  EXPECT_EQ(std::vector<std::size_t>{0}, linesAtLeave) << "lines were written under the lock";
+  EXPECT_EQ((std::vector<std::string>{kSizeLine, kSectionsLine}), LogMessages());
+}
+
+// No section from a file that has bytes in it: nothing was read (held without
+// read sharing, a share that failed for a moment). Such a load is reported as
+// failed, each time until a load reads the file, and logged once per run;
+// a file that is really empty or gone settles the run.
+TEST_F(LoaderTest, FileWithBytesButNoSectionIsUnreadableUntilALoadReadsIt) {
+  const std::string unreadableLine =
+      "LoadRegistry(): Nothing could be read from the file, which has 120 bytes; reading it "
+      "again every second.";
+  store = {{u"OLD", {}}};
+  source.FileOfSize(120);
+  source.SetFileSize(-1);  // held without sharing: it cannot be opened either
+  source.AnswerNothing();
+  EXPECT_EQ(LoadResult::kUnreadable, Load());
+  EXPECT_EQ(SectionMap{}, store) << "the load stays in place: the store is emptied";
+  EXPECT_EQ((std::vector<std::string>{kSizeLine, kSectionsLine, unreadableLine}), LogMessages());
+
+  source.AnswerNothing();
+  EXPECT_EQ(LoadResult::kUnreadable, Load());
+  EXPECT_EQ(3u, LogMessages().size()) << "a run of unreadable loads is logged once";
+
+  source.SetFileSize(120);
+  source.AnswerList({u"A"});
+  source.AnswerList({u"K"});
+  source.Answer(u"v");
+  EXPECT_EQ(LoadResult::kSettled, Load());
+  EXPECT_EQ((SectionMap{{u"A", {{u"K", u"v"}}}}), store);
+  const std::vector<std::string> afterRead = LogMessages();
+  ASSERT_EQ(4u, afterRead.size());
+  EXPECT_EQ("LoadRegistry(): The file was read after 2 loads that read nothing.", afterRead[3]);
+
+  // A new run starts over, and ends when the file turns out really empty.
+  source.AnswerNothing();
+  EXPECT_EQ(LoadResult::kUnreadable, Load());
+  EXPECT_EQ(unreadableLine, LogMessages().back());
+  source.FileOfSize(0);
+  source.SetFileSize(0);
+  source.AnswerNothing();
+  EXPECT_EQ(LoadResult::kSettled, Load());
+  EXPECT_EQ(kSectionsLine, LogMessages().back());
+  EXPECT_EQ(0u, history.unreadableLoads);
+
+  // Or gone.
+  source.FileOfSize(50);
+  source.AnswerNothing();
+  EXPECT_EQ(LoadResult::kUnreadable, Load());
+  source.FileGone();
+  source.SetFileSize(-1);
+  source.AnswerNothing();
+  EXPECT_EQ(LoadResult::kSettled, Load());
+  EXPECT_EQ(0u, history.unreadableLoads);
 }
 
 }  // namespace

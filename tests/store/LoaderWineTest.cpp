@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/CriticalSection.h"
-#include "platform/ProfileSourceWin32.h"
+#include "store/CriticalSection.h"
+#include "store/ProfileSourceWin32.h"
 #include "store/Loader.h"
 #include "tests/store/LogLines.h"
 
@@ -32,6 +32,13 @@ std::string Narrow(const WString& text) {
   std::string narrow;
   for (char16_t unit : text) narrow += unit < 128 ? static_cast<char>(unit) : '?';
   return narrow;
+}
+
+// One load with a history of its own.
+LoadResult LoadOnce(SectionMap& sections, StoreLock& lock, ProfileSource& source,
+                    const WString& path) {
+  LoadHistory history;
+  return LoadStore(sections, lock, source, path, history);
 }
 
 // Counts the service's calls and can report a smaller file size than the
@@ -105,7 +112,7 @@ class LoaderWineTest : public ::testing::Test {
   SectionMap Load(const WString& path) {
     ProfileSourceWin32 source;
     SectionMap sections;
-    LoadStore(sections, m_lock, source, path);
+    LoadOnce(sections, m_lock, source, path);
     EXPECT_FALSE(m_lock.IsHeldByCurrentThread()) << "the store lock was not left";
     return sections;
   }
@@ -172,11 +179,11 @@ TEST_F(LoaderWineTest, MissingFileLogsBothLinesAndEmptiesTheStore) {
   const WString present = WriteFile(u"present.ini", "[s]\nk=v\n");
   SectionMap sections;
   ProfileSourceWin32 source;
-  LoadStore(sections, m_lock, source, present);
+  LoadOnce(sections, m_lock, source, present);
   ASSERT_EQ(1u, sections.size());
 
   const WString missing = m_folder + u"MISSING.INI";
-  LoadStore(sections, m_lock, source, missing);
+  LoadOnce(sections, m_lock, source, missing);
   EXPECT_EQ(SectionMap{}, sections);
   EXPECT_EQ((std::vector<std::string>{
                 "GetFileSize(): Failed to get file handle or file size for " + Narrow(missing),
@@ -201,7 +208,7 @@ TEST_F(LoaderWineTest, ListsAndValuesCutShortByTheRealServiceAreReadAgain) {
     CountingSource source;
     source.reportedSize = reported;
     SectionMap sections;
-    LoadStore(sections, m_lock, source, path);
+    LoadOnce(sections, m_lock, source, path);
     EXPECT_EQ(expected, sections) << "file size given as " << reported;
     EXPECT_EQ(2, source.sectionListCalls) << "file size given as " << reported;
     ASSERT_FALSE(source.sizes.empty());
@@ -211,7 +218,7 @@ TEST_F(LoaderWineTest, ListsAndValuesCutShortByTheRealServiceAreReadAgain) {
   CountingSource roomy;
   roomy.reportedSize = 17;
   SectionMap sections;
-  LoadStore(sections, m_lock, roomy, path);
+  LoadOnce(sections, m_lock, roomy, path);
   EXPECT_EQ(expected, sections);
   EXPECT_EQ(1, roomy.sectionListCalls);
   EXPECT_EQ(std::vector<std::string>{}, LogMessages());
@@ -226,7 +233,7 @@ TEST_F(LoaderWineTest, FullLoadMakesOneCallPerListAndValue) {
   const WString path = WriteFile(u"many.ini", text);
   CountingSource source;
   SectionMap sections;
-  LoadStore(sections, m_lock, source, path);
+  LoadOnce(sections, m_lock, source, path);
   EXPECT_EQ(1u + 20u + 100u, source.sizes.size());
   ASSERT_EQ(20u, sections.size());
   EXPECT_EQ(u"v12", sections.at(u"SECTION4").at(u"KEY3"));

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
@@ -17,7 +18,8 @@
 namespace stavora {
 namespace testing_support {
 
-// Records how often it was entered and left, and whether it is held now.
+// Records how often it was entered and left, and whether it is held now;
+// runs `onLeave`, when set, as it is left.
 class RecordingLock final : public StoreLock {
  public:
   void Enter() override {
@@ -27,7 +29,9 @@ class RecordingLock final : public StoreLock {
   void Leave() override {
     ++leaves;
     held = false;
+    if (onLeave) onLeave();
   }
+  std::function<void()> onLeave;
   int enters = 0;
   int leaves = 0;
   bool held = false;
@@ -118,6 +122,16 @@ class ScriptedSource final : public ProfileSource {
       m_states.push_back(state);
     }
   }
+
+  // From now on the file exists with `size` bytes at every look.
+  void FileOfSize(std::uint64_t size) {
+    FileState state;
+    state.exists = true;
+    state.size = size;
+    m_states.assign(1, state);
+  }
+  // From now on the file is missing at every look.
+  void FileGone() { m_states.assign(1, FileState()); }
 
   FileState GetFileState(const WString&) override {
     ++fileStateCalls;

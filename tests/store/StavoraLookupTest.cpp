@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -318,6 +319,81 @@ TEST_F(LookupObject, DestroyedAtOnceAfterCreation) {
   m_object.reset();  // must return only after the watcher thread ended
   m_object = std::make_unique<DirectLookup>();
   EXPECT_EQ(Value(u"a", u"k"), u"v");
+}
+
+// Another program holds the file without read sharing and rewrites it
+// through its handle: while it holds it nothing can be read, and once it lets
+// go the object serves the new contents within about a second, although no
+// change is reported at that moment.
+TEST_F(LookupObject, FileHeldWithoutSharingIsServedSoonAfterItIsLetGo) {
+  CreateOver(u"[main]\r\nkey=before\r\n");
+  const auto edit = [this] { WriteIni(m_iniPath, u"[main]\r\nkey=watched\r\n"); };
+  ASSERT_TRUE(SeenAfter(edit, u"main", u"key", u"watched"));
+
+  HANDLE holder = CreateFileW(W(m_iniPath), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+  const WString content = u"\ufeff[main]\r\nkey=written while held\r\n";
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(holder, content.data(), static_cast<DWORD>(content.size() * 2), &written,
+                        nullptr));
+  EXPECT_TRUE(SetEndOfFile(holder));
+  bool servedNothing = false;
+  for (int poll = 0; poll < 150 && !servedNothing; ++poll) {
+    servedNothing = Value(u"main", u"key") == u"<1>";
+    Sleep(20);
+  }
+  EXPECT_TRUE(servedNothing) << "the write under the handle was not reloaded";
+  Sleep(3000);
+  CloseHandle(holder);
+  const ULONGLONG letGo = GetTickCount64();
+
+  WString answer;
+  while (GetTickCount64() - letGo < 3000) {
+    answer = Value(u"main", u"key");
+    if (answer == u"written while held") break;
+    Sleep(20);
+  }
+  const ULONGLONG served = GetTickCount64() - letGo;
+  EXPECT_EQ(answer, u"written while held") << "not served 3 s after the file was let go";
+  std::cout << "served " << served << " ms after the file was let go\n";
+}
+
+// A name with a non-ASCII letter, configured in another case than the file's
+// on disk: the file opens, and its edits are seen, since change records are
+// matched as the file system matches names.
+TEST_F(LookupObject, NonAsciiNameInAnotherCaseSeesEdits) {
+  m_iniPath = m_directory + u"\\\u00e4pfel.ini";
+  WriteIni(m_iniPath, u"[main]\r\nkey=before\r\n");
+  m_value.SetTerminated(m_directory + u"\\\u00c4PFEL.ini");
+  m_object = std::make_unique<DirectLookup>();
+  ASSERT_EQ(Value(u"main", u"key"), u"before");
+
+  // The first edit may be read by the reload the first pending read makes;
+  // once it is seen, the watcher is reading, and only a change record that
+  // names the file can bring the second.
+  const auto first = [this] { WriteIni(m_iniPath, u"[main]\r\nkey=first edit\r\n"); };
+  ASSERT_TRUE(SeenAfter(first, u"main", u"key", u"first edit"));
+  const auto second = [this] { WriteIni(m_iniPath, u"[main]\r\nkey=second edit\r\n"); };
+  EXPECT_TRUE(SeenAfter(second, u"main", u"key", u"second edit"))
+      << "last answer " << testing::PrintToString(Value(u"main", u"key"));
+}
+
+// A file at a drive's root named in the long form: "\\\\?\\C:" alone opens the
+// volume device, so the watcher must watch the root folder instead.
+TEST_F(LookupObject, RootFileInLongFormSeesEdits) {
+  m_iniPath = u"C:\\stavora-root-" + ToText(GetCurrentProcessId()) + u".ini";
+  WriteIni(m_iniPath, u"[main]\r\nkey=before\r\n");
+  m_value.SetTerminated(u"\\\\?\\" + m_iniPath);
+  m_object = std::make_unique<DirectLookup>();
+  ASSERT_EQ(Value(u"main", u"key"), u"before");
+
+  // The first edit may be read by the reload of the first pending read.
+  const auto first = [this] { WriteIni(m_iniPath, u"[main]\r\nkey=first edit\r\n"); };
+  ASSERT_TRUE(SeenAfter(first, u"main", u"key", u"first edit"));
+  const auto second = [this] { WriteIni(m_iniPath, u"[main]\r\nkey=second edit\r\n"); };
+  EXPECT_TRUE(SeenAfter(second, u"main", u"key", u"second edit"))
+      << "last answer " << testing::PrintToString(Value(u"main", u"key"));
 }
 
 }  // namespace

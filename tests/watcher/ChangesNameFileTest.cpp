@@ -55,32 +55,63 @@ Bytes Batch(const std::vector<WString>& names, std::size_t padTo = 4) {
   return bytes;
 }
 
+// An ordinal comparison that ignores case the way the Windows file systems'
+// one does (CompareStringOrdinal with bIgnoreCase: each UTF-16 unit is
+// upper-cased on its own by the system's table, so lengths never change),
+// over a part of that table: a to z, and the Latin-1 letters U+00E0 to
+// U+00FE but U+00F7, each one below by 0x20. It records the names it is given.
+class FoldingComparison final : public FileNameComparison {
+ public:
+  bool SameFileName(WStringView recorded, WStringView watched) const override {
+    given.emplace_back(recorded);
+    if (recorded.size() != watched.size()) return false;
+    for (std::size_t i = 0; i < recorded.size(); ++i) {
+      if (Upper(recorded[i]) != Upper(watched[i])) return false;
+    }
+    return true;
+  }
+  mutable std::vector<WString> given;
+
+ private:
+  static char16_t Upper(char16_t unit) {
+    if ((unit >= u'a' && unit <= u'z') || (unit >= 0xE0 && unit <= 0xFE && unit != 0xF7)) {
+      return static_cast<char16_t>(unit - 0x20);
+    }
+    return unit;
+  }
+};
+
 // Runs the match on the first `reported` bytes, copied into a block of exactly
 // that size.
-bool Matches(const Bytes& bytes, std::size_t reported, WStringView fileName = kIniName) {
+bool Matches(const Bytes& bytes, std::size_t reported, WStringView fileName = kIniName,
+             const FileNameComparison& sameName = FoldingComparison()) {
   std::unique_ptr<unsigned char[]> exact(new unsigned char[reported]);
   if (reported != 0) std::memcpy(exact.get(), bytes.data(), reported);
-  return ChangesNameFile(exact.get(), reported, fileName);
+  return ChangesNameFile(exact.get(), reported, fileName, sameName);
 }
 
-bool Matches(const Bytes& bytes, WStringView fileName = kIniName) {
-  return Matches(bytes, bytes.size(), fileName);
+bool Matches(const Bytes& bytes, WStringView fileName = kIniName,
+             const FileNameComparison& sameName = FoldingComparison()) {
+  return Matches(bytes, bytes.size(), fileName, sameName);
 }
 
-TEST(ChangesNameFile, ComparesNamesByTheNameRule) {
+TEST(ChangesNameFile, ComparesNamesAsTheFileSystemDoes) {
   EXPECT_TRUE(Matches(Batch({u"STAVORA.INI"}))) << "same name";
   EXPECT_TRUE(Matches(Batch({u"stavora.ini"}))) << "lower-case ASCII";
-  EXPECT_TRUE(Matches(Batch({u"StAvOrA.iNi"}))) << "mixed ASCII case";
   EXPECT_FALSE(Matches(Batch({u"OTHER.INI"}))) << "another file";
   EXPECT_FALSE(Matches(Batch({u"STAVORA.IN_"}))) << "same length, last unit differs";
 
-  // Only a to z fold: a non-ASCII letter must match unit for unit.
-  const WString umlautName = u"GR\u00d6SSE.INI";
-  EXPECT_TRUE(Matches(Batch({u"gr\u00d6sse.ini"}), umlautName));
-  EXPECT_FALSE(Matches(Batch({u"gr\u00f6sse.ini"}), umlautName)) << "o-umlaut vs O-umlaut";
+  // A non-ASCII letter in another case is the same file to the file system
+  // (the path upper-cased by the name rule keeps a lower-case umlaut).
+  EXPECT_TRUE(Matches(Batch({u"\u00e4pfel.ini"}), u"\u00c4PFEL.INI")) << "a-umlaut vs A-umlaut";
+  EXPECT_TRUE(Matches(Batch({u"\u00c4PFEL.INI"}), u"\u00e4PFEL.INI")) << "A-umlaut vs a-umlaut";
+  EXPECT_FALSE(Matches(Batch({u"\u00e5pfel.ini"}), u"\u00c4PFEL.INI")) << "another letter";
 
-  // The file name given is compared as it stands; the caller upper-cases it.
-  EXPECT_FALSE(Matches(Batch({u"stavora.ini"}), u"stavora.ini"));
+  // The records' names reach the comparison as they were recorded, in the
+  // walk's order, and only those of the watched name's length.
+  FoldingComparison recording;
+  EXPECT_TRUE(Matches(Batch({u"A.TMP", u"StAvOrA.iNi"}), kIniName, recording));
+  EXPECT_EQ((std::vector<WString>{u"StAvOrA.iNi"}), recording.given);
 }
 
 TEST(ChangesNameFile, RejectsPrefixesEitherWay) {
@@ -124,8 +155,8 @@ TEST(ChangesNameFile, CountsEveryAction) {
 
 TEST(ChangesNameFile, EmptyInputsNeverMatch) {
   EXPECT_FALSE(Matches(Bytes(), 0)) << "zero bytes reported";
-  EXPECT_FALSE(ChangesNameFile(nullptr, 0, kIniName));
-  EXPECT_FALSE(ChangesNameFile(nullptr, 100, kIniName));
+  EXPECT_FALSE(ChangesNameFile(nullptr, 0, kIniName, FoldingComparison()));
+  EXPECT_FALSE(ChangesNameFile(nullptr, 100, kIniName, FoldingComparison()));
 
   // A path ending in a backslash leaves an empty file name: nothing matches
   // it, not even a record with an empty name.

@@ -1,5 +1,5 @@
 // ReadFileState through GetFileAttributesExW: the directory entry only.
-#include "platform/FileState.h"
+#include "store/FileState.h"
 
 #include <windows.h>
 

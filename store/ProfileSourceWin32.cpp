@@ -1,10 +1,10 @@
 // GetPrivateProfileStringW behind the loader's ProfileSource.
-#include "platform/ProfileSourceWin32.h"
+#include "store/ProfileSourceWin32.h"
 
 #include <windows.h>
 
 #include "logging/FileSize.h"
-#include "platform/FileState.h"
+#include "store/FileState.h"
 #include "platform/WideText.h"
 
 namespace stavora {

@@ -1,0 +1,19 @@
+// How the file system holding the INI file compares two file names, as the
+// change-record walk asks it. On Windows: ordinal, without regard to case.
+#pragma once
+
+#include "store/NameRule.h"
+
+namespace stavora {
+
+class FileNameComparison {
+ public:
+  // Whether `recorded` (a name from a change record, as the file system
+  // spelled it) names the same file as `watched` (the INI file's name).
+  virtual bool SameFileName(WStringView recorded, WStringView watched) const = 0;
+
+ protected:
+  ~FileNameComparison() = default;
+};
+
+}  // namespace stavora
