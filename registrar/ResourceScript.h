@@ -45,12 +45,12 @@ std::int32_t RunRegistrationResource(IRegistrationModule& module, std::uint16_t 
 std::int32_t RunRegistrationResourceAt(IRegistrationModule& module, std::uint16_t resourceId, bool doRegister,
                                        const RegistrationVariable* extraVariables, const ScriptTarget& target);
 
-// The same run with "Module" and "Module_Raw" naming `registeredPath` instead
-// of the module's own file, whose script it still runs: for writing the
-// entries of another copy of the module (the other bitness's) as its own
-// registration wrote them.
+// The same run at `target` with "Module" and "Module_Raw" naming
+// `registeredPath` instead of the module's own file, whose script it still
+// runs: another copy of the module's registration (the other bitness's) as
+// that copy's own registration writes it.
 std::int32_t RunRegistrationResourceFor(IRegistrationModule& module, const char16_t* registeredPath,
                                         std::uint16_t resourceId, bool doRegister,
-                                        const RegistrationVariable* extraVariables, IRegistry& registry);
+                                        const RegistrationVariable* extraVariables, const ScriptTarget& target);
 
 }  // namespace stavora

@@ -148,10 +148,10 @@ std::int32_t RunRegistrationResourceAt(IRegistrationModule& module, std::uint16_
 
 std::int32_t RunRegistrationResourceFor(IRegistrationModule& module, const char16_t* registeredPath,
                                         std::uint16_t resourceId, bool doRegister,
-                                        const RegistrationVariable* extraVariables, IRegistry& registry) {
+                                        const RegistrationVariable* extraVariables, const ScriptTarget& target) {
   if (registeredPath == nullptr) return regresult::kPointer;
-  return RunWithModuleVariables(module, AsWide(registeredPath), resourceId, doRegister,
-                                extraVariables, registry);
+  return RunWithModuleVariables(module, AsWide(registeredPath), resourceId, doRegister, extraVariables,
+                                target.registry, &target);
 }
 
 }  // namespace stavora

@@ -257,7 +257,11 @@ TEST_P(SideBySideTest, UnregisteringOneBitnessLeavesTheOtherAsItsOwnRegistration
 
 INSTANTIATE_TEST_SUITE_P(EachScopeAndOrder, SideBySideTest,
                          ::testing::Values(SideBySide{false, Caller::k64On64}, SideBySide{false, Caller::k32On64},
-                                           SideBySide{true, Caller::k64On64}, SideBySide{true, Caller::k32On64}));
+                                           SideBySide{true, Caller::k64On64}, SideBySide{true, Caller::k32On64}),
+                         [](const ::testing::TestParamInfo<SideBySide>& info) {
+                           return std::string(info.param.perUser ? "PerUser" : "PerMachine") +
+                                  (info.param.first == Caller::k64On64 ? "X64First" : "X86First");
+                         });
 
 TEST_F(RegistrationModelTest, MachineRegistrationWritesTheMachineEvenWhereTheUserHasARegistration) {
   ASSERT_EQ(HrText(0), HrText(Register(Caller::k64On64, true)));

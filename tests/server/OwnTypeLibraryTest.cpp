@@ -168,7 +168,7 @@ TEST(OwnTypeLibrary, NeitherResourceNorTlbGivesTheSecondLoadsError) {
   EXPECT_FALSE(loaded.library);
   EXPECT_FALSE(loaded.path);
   EXPECT_HR(expected, RegisterOwnTypeLibrary(kernel, false));
-  EXPECT_HR(expected, UnregisterOwnTypeLibrary(kernel));
+  EXPECT_HR(expected, UnregisterOwnTypeLibrary(kernel, false));
 }
 
 }  // namespace
