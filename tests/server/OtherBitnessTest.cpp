@@ -140,11 +140,13 @@ class OtherBitnessTest : public ::testing::Test {
     ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
     const std::wstring stem = std::wstring(temp) + L"stavora-bitness-" + std::to_wstring(GetCurrentProcessId());
     m_ini = stem + L".ini";
-    // Where the other bitness's DLL stands: a file of its own, never loaded.
+    // Where the other bitness's DLL stands: a copy of this one, whose type
+    // library the platform reads when it unregisters that library; it is
+    // never loaded to run.
     m_otherFolder = stem;
     m_otherDll = stem + L"\\Stavora.dll";
     CreateDirectoryW(m_otherFolder.c_str(), nullptr);
-    ASSERT_TRUE(WriteBytes(m_otherDll, "the other bitness's DLL"));
+    ASSERT_TRUE(CopyFileW(m_dll.c_str(), m_otherDll.c_str(), FALSE)) << "error " << GetLastError();
     ASSERT_TRUE(WriteBytes(m_ini, kIniText));
     m_hadPath = StringValue(HKEY_LOCAL_MACHINE, kSettingsKey, kPathValue) != "<none>";
     ASSERT_FALSE(m_hadPath) << "StavoraPath is set by something else in this prefix";
