@@ -341,10 +341,10 @@ std::int32_t UnregisterModule(IRegistrationHost& host, bool perUser, const Share
   note(UnregisterTypeLibrary(host, registry, perUser));
   note(host.RunAppIdScript(false, target));
 
-  const std::int32_t kept_hr = RestoreKeptRegistration(host, perUser, shared, kept);
-  if (regresult::Failed(kept_hr)) {
+  const std::int32_t keptResult = RestoreKeptRegistration(host, perUser, shared, kept);
+  if (regresult::Failed(keptResult)) {
     host.Log(u"UnregisterServer(): The other registry view's registration could not get back its shared entries (" +
-             Hex32(static_cast<std::uint32_t>(kept_hr)) + u").");
+             Hex32(static_cast<std::uint32_t>(keptResult)) + u").");
   }
   return first;
 }
