@@ -100,14 +100,15 @@ bool KeyExists(IRegistry& registry, RegKey parent, const WString& path) {
 // One key of a registration as it stood, with its values.
 struct StoredKey {
   WString path;  // below the classes key
+  bool perView = false;  // a key of the other view's own, not a shared one
   std::vector<StoredValue> values;
 };
 
 // Reads `path` and every key below it, parents first.
-void ReadTree(IRegistry& registry, RegKey classes, const WString& path, std::vector<StoredKey>* keys) {
+void ReadTree(IRegistry& registry, RegKey classes, const WString& path, bool perView, std::vector<StoredKey>* keys) {
   HeldKey key(registry);
   if (registry.OpenKey(classes, path.c_str(), regaccess::kRead, key.Receive()) != regerror::kSuccess) return;
-  StoredKey stored{path, {}};
+  StoredKey stored{path, perView, {}};
   char16_t name[kValueCapacity / 2];
   for (std::uint32_t index = 0;; ++index) {
     std::uint32_t length = kValueCapacity / 2;
@@ -122,7 +123,7 @@ void ReadTree(IRegistry& registry, RegKey classes, const WString& path, std::vec
     if (registry.EnumKey(key.Get(), index, name, &length) != regerror::kSuccess) break;
     subkeys.emplace_back(name, length);
   }
-  for (const WString& subkey : subkeys) ReadTree(registry, classes, path + u"\\" + subkey, keys);
+  for (const WString& subkey : subkeys) ReadTree(registry, classes, path + u"\\" + subkey, perView, keys);
 }
 
 // What the other view's registration shares with this one, read before this
@@ -142,36 +143,54 @@ WString ServerKey(const SharedRegistration& shared) {
   return WString(u"CLSID\\") + shared.clsid + u"\\InprocServer32";
 }
 
+// The classes keys of the scope in both views. The shared entries are read and
+// written through this process's own view: on Windows that is the very key the
+// other view shows, and Wine, whose 32-bit programs register them there too,
+// gives the other view's name for them (Software\Wow6432Node\Classes) a copy
+// of its own that those programs do not use.
+struct ScopeKeys {
+  ScopeKeys(IRegistrationHost& host)
+      : own(host.Registry(host.OwnView())), other(host.Registry(OtherView(host.OwnView()))), ownKey(own), otherKey(other) {}
+  std::int32_t Open(bool perUser, std::uint32_t access) {
+    std::int32_t error = own.OpenKey(ScopeRoot(perUser), u"Software\\Classes", access, ownKey.Receive());
+    if (error == regerror::kSuccess) {
+      error = other.OpenKey(ScopeRoot(perUser), u"Software\\Classes", access, otherKey.Receive());
+    }
+    return error;
+  }
+  IRegistry& own;
+  IRegistry& other;
+  HeldKey ownKey;
+  HeldKey otherKey;
+};
+
 KeptRegistration ReadKeptRegistration(IRegistrationHost& host, bool perUser, const SharedRegistration& shared) {
   KeptRegistration kept;
   // On 32-bit Windows there is no other bitness to keep.
   if (!host.HasOtherView()) return kept;
-  const RegistryView otherView = OtherView(host.OwnView());
-  IRegistry& other = host.Registry(otherView);
-  HeldKey classes(other);
-  if (other.OpenKey(ScopeRoot(perUser), u"Software\\Classes", regaccess::kRead, classes.Receive()) !=
-      regerror::kSuccess) {
-    return kept;
-  }
+  ScopeKeys scope(host);
+  if (scope.Open(perUser, regaccess::kRead) != regerror::kSuccess) return kept;
   StoredValue server;
-  if (!ReadDefaultText(other, classes.Get(), ServerKey(shared), &server, &kept.serverFile)) return kept;
+  if (!ReadDefaultText(scope.other, scope.otherKey.Get(), ServerKey(shared), &server, &kept.serverFile)) return kept;
   // A registration whose file is gone is not kept alive.
   if (kept.serverFile.empty() || !host.FileExists(kept.serverFile, server.type == regtype::kExpandString)) {
     return kept;
   }
   kept.present = true;
   for (const char16_t* const* tree = shared.sharedTrees; *tree != nullptr; ++tree) {
-    ReadTree(other, classes.Get(), *tree, &kept.keys);
+    ReadTree(scope.own, scope.ownKey.Get(), *tree, false, &kept.keys);
   }
   if (!regresult::Failed(host.TypeLibrary().ReadFacts(&kept.facts))) {
     StoredValue file;
-    kept.typeLibrary = ReadDefaultText(other, classes.Get(), TypeLibraryFileKey(kept.facts, PlatformOfView(otherView)),
-                                       &file, &kept.typeLibraryFile) &&
-                       !kept.typeLibraryFile.empty();
+    kept.typeLibrary =
+        ReadDefaultText(scope.own, scope.ownKey.Get(),
+                        TypeLibraryFileKey(kept.facts, PlatformOfView(OtherView(host.OwnView()))), &file,
+                        &kept.typeLibraryFile) &&
+        !kept.typeLibraryFile.empty();
     // The interfaces' keys are per view on Windows; where the platform's
     // type-library unregistration removes them from both views, they come back.
     for (const TypeLibraryInterface& entry : kept.facts.interfaces) {
-      ReadTree(other, classes.Get(), u"Interface\\" + entry.iid, &kept.keys);
+      ReadTree(scope.other, scope.otherKey.Get(), u"Interface\\" + entry.iid, true, &kept.keys);
     }
   }
   return kept;
@@ -181,44 +200,43 @@ KeptRegistration ReadKeptRegistration(IRegistrationHost& host, bool perUser, con
 std::int32_t RestoreKeptRegistration(IRegistrationHost& host, bool perUser, const SharedRegistration& shared,
                                      const KeptRegistration& kept) {
   if (!kept.present) return regresult::kOk;
-  const RegistryView otherView = OtherView(host.OwnView());
-  IRegistry& other = host.Registry(otherView);
-  HeldKey classes(other);
-  std::int32_t error = other.OpenKey(ScopeRoot(perUser), u"Software\\Classes", regaccess::kRead | regaccess::kWrite,
-                                     classes.Receive());
+  ScopeKeys scope(host);
+  std::int32_t error = scope.Open(perUser, regaccess::kRead | regaccess::kWrite);
   if (error != regerror::kSuccess) return regresult::FromSystemError(error);
 
   // Where both bitnesses' classes are one tree (Wine's per-user classes),
   // the other registration was this one and is gone with it.
   StoredValue server;
   WString serverFile;
-  if (!ReadDefaultText(other, classes.Get(), ServerKey(shared), &server, &serverFile) ||
+  if (!ReadDefaultText(scope.other, scope.otherKey.Get(), ServerKey(shared), &server, &serverFile) ||
       serverFile != kept.serverFile) {
     return regresult::kOk;
   }
 
   for (const StoredKey& stored : kept.keys) {
-    HeldKey key(other);
+    IRegistry& registry = stored.perView ? scope.other : scope.own;
+    const RegKey classes = stored.perView ? scope.otherKey.Get() : scope.ownKey.Get();
+    HeldKey key(registry);
     bool created = false;
-    error = other.OpenKey(classes.Get(), stored.path.c_str(), regaccess::kRead | regaccess::kWrite, key.Receive());
+    error = registry.OpenKey(classes, stored.path.c_str(), regaccess::kRead | regaccess::kWrite, key.Receive());
     if (error == regerror::kFileNotFound) {
-      error = other.CreateKey(classes.Get(), stored.path.c_str(), regaccess::kRead | regaccess::kWrite, key.Receive());
+      error = registry.CreateKey(classes, stored.path.c_str(), regaccess::kRead | regaccess::kWrite, key.Receive());
       created = true;
     }
     if (error != regerror::kSuccess) return regresult::FromSystemError(error);
     for (const StoredValue& value : stored.values) {
       StoredValue present;
       const char16_t* name = value.name.empty() ? nullptr : value.name.c_str();
-      if (!created && ReadValue(other, key.Get(), name, &present)) continue;
-      error = other.SetValue(key.Get(), name, value.type, value.data.empty() ? nullptr : value.data.data(),
-                             static_cast<std::uint32_t>(value.data.size()));
+      if (!created && ReadValue(registry, key.Get(), name, &present)) continue;
+      error = registry.SetValue(key.Get(), name, value.type, value.data.empty() ? nullptr : value.data.data(),
+                                static_cast<std::uint32_t>(value.data.size()));
       if (error != regerror::kSuccess) return regresult::FromSystemError(error);
     }
   }
 
-  const char16_t* platform = PlatformOfView(otherView);
-  if (kept.typeLibrary && !KeyExists(other, classes.Get(), TypeLibraryFileKey(kept.facts, platform))) {
-    error = WriteTypeLibraryEntries(other, classes.Get(), kept.facts, platform, kept.typeLibraryFile,
+  const char16_t* platform = PlatformOfView(OtherView(host.OwnView()));
+  if (kept.typeLibrary && !KeyExists(scope.own, scope.ownKey.Get(), TypeLibraryFileKey(kept.facts, platform))) {
+    error = WriteTypeLibraryEntries(scope.own, scope.ownKey.Get(), kept.facts, platform, kept.typeLibraryFile,
                                     HelpDirectoryOfPath(kept.typeLibraryFile));
     if (error != regerror::kSuccess) return regresult::FromSystemError(error);
   }

@@ -30,7 +30,8 @@ namespace {
 const wchar_t kClasses[] = L"Software\\Classes";
 const wchar_t kSettingsKey[] = L"SOFTWARE\\Kestrane L.P.\\Vendara\\Settings";
 const wchar_t kPathValue[] = L"StavoraPath";
-const char kIniText[] = "[Database]\r\nServer=db01.example\r\nPort=5432\r\n";
+// What the end-to-end client checks its answers against.
+const char kIniText[] = "[Database]\r\nServer=db01.example\r\nPort=5432\r\n[Paths]\r\nLogs=C:\\Logs\r\n";
 
 constexpr bool kIs64Bit = sizeof(void*) == 8;
 const REGSAM kOwnView = kIs64Bit ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
@@ -222,9 +223,15 @@ TEST_F(OtherBitnessTest, UnregisteringThisBitnessLeavesTheOtherOneAsItWas) {
                               kOtherView));
   const std::vector<std::string> other = ProductLines(kOtherView);
   ASSERT_NE(std::string::npos, Joined(other).find("Stavora.StavoraLookup\\CurVer")) << Joined(other);
+  // The shared entries, as this process's view shows them.
+  std::vector<std::string> shared;
+  for (const std::string& line : ProductLines(kOwnView)) {
+    if (line.compare(0, 6, "CLSID\\") != 0 && line.compare(0, 10, "Interface\\") != 0) shared.push_back(line);
+  }
 
   ASSERT_EQ(0, Regsvr32(L"/u /s \"" + m_dll + L"\""));
   EXPECT_EQ(WithoutOwnTypeLibraryFile(other), ProductDump(kOtherView));
+  EXPECT_EQ(WithoutOwnTypeLibraryFile(shared), ProductDump(kOwnView)) << "the shared entries did not come back";
   // This bitness's own entries are gone, and a second unregistration is done
   // already and changes nothing.
   EXPECT_EQ("", Joined(DumpTree(HKEY_LOCAL_MACHINE, kClasses, std::wstring(L"CLSID\\") + kClsid, kOwnView)));
