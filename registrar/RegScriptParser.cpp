@@ -102,11 +102,13 @@ const char16_t* const kValueTypes[] = {u"S", u"M", u"D", u"B"};
 
 }  // namespace
 
-CRegScriptParser::CRegScriptParser(CRegObject& registrar, IRegistry& registry, PerUserSource perUser)
+CRegScriptParser::CRegScriptParser(CRegObject& registrar, IRegistry& registry, PerUserSource perUser,
+                                   RegKey classesRoot)
     : m_registrar(registrar),
       m_registry(registry),
       m_text(registrar.Text()),
-      m_perUser(perUser != nullptr ? perUser : &PerUserRegistration) {}
+      m_perUser(perUser != nullptr ? perUser : &PerUserRegistration),
+      m_classesRoot(classesRoot) {}
 
 std::int32_t CRegScriptParser::ExpandScript(const char16_t* text, char16_t** expandedText) {
   if (text == nullptr || expandedText == nullptr) return regresult::kPointer;
@@ -258,7 +260,7 @@ bool CRegScriptParser::IsProtectedKeyName(const char16_t* name) const {
 bool CRegScriptParser::FindRootKey(const char16_t* token, RegKey* root) const {
   for (const RootKeyRow& row : kRootKeys) {
     if (Is(token, row.token)) {
-      *root = row.key;
+      *root = row.key == regkey::kClassesRoot ? m_classesRoot : row.key;
       return true;
     }
   }

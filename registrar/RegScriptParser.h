@@ -37,7 +37,11 @@ using PerUserSource = bool (*)();
 
 class CRegScriptParser {
  public:
-  CRegScriptParser(CRegObject& registrar, IRegistry& registry, PerUserSource perUser = nullptr);
+  // `classesRoot` is the key that a script's HKCR root blocks are applied
+  // to: the classes root itself unless the caller names another key (a
+  // machine registration passes HKLM\Software\Classes, opened).
+  CRegScriptParser(CRegObject& registrar, IRegistry& registry, PerUserSource perUser = nullptr,
+                   RegKey classesRoot = regkey::kClassesRoot);
   CRegScriptParser(const CRegScriptParser&) = delete;
   CRegScriptParser& operator=(const CRegScriptParser&) = delete;
 
@@ -86,6 +90,7 @@ class CRegScriptParser {
   IRegistry& m_registry;
   const TextServices& m_text;
   PerUserSource m_perUser;
+  RegKey m_classesRoot;
 };
 
 }  // namespace stavora

@@ -35,10 +35,14 @@ constexpr std::uint32_t kCreateSubKey = 0x0004;
 constexpr std::uint32_t kEnumerateSubKeys = 0x0008;
 constexpr std::uint32_t kRead = 0x20019;
 constexpr std::uint32_t kWrite = 0x20006;
+// The registry view to open a key in (64-bit Windows; ignored elsewhere).
+constexpr std::uint32_t kView64 = 0x0100;  // KEY_WOW64_64KEY
+constexpr std::uint32_t kView32 = 0x0200;  // KEY_WOW64_32KEY
 }  // namespace regaccess
 
 namespace regtype {
 constexpr std::uint32_t kString = 1;       // REG_SZ
+constexpr std::uint32_t kExpandString = 2; // REG_EXPAND_SZ
 constexpr std::uint32_t kBinary = 3;       // REG_BINARY
 constexpr std::uint32_t kDword = 4;        // REG_DWORD
 constexpr std::uint32_t kMultiString = 7;  // REG_MULTI_SZ
@@ -84,6 +88,15 @@ class IRegistry {
                                std::uint32_t* length) = 0;
   // Counts the subkeys (values are not counted).
   virtual std::int32_t QuerySubkeyCount(RegKey key, std::uint32_t* count) = 0;
+  // Reads the value `name` (null: the default value): its type, and its data
+  // into `data`, whose capacity `*bytes` holds on entry and the data's size on
+  // return. ERROR_FILE_NOT_FOUND when absent; ERROR_MORE_DATA, with `*bytes`
+  // the size needed, when the data does not fit.
+  virtual std::int32_t QueryValue(RegKey key, const char16_t* name, std::uint32_t* type, void* data,
+                                  std::uint32_t* bytes) = 0;
+  // Names the value at `index` (an empty name is the default value), as
+  // EnumKey names subkeys; ERROR_MORE_DATA when the name does not fit.
+  virtual std::int32_t EnumValue(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* length) = 0;
 };
 
 }  // namespace stavora

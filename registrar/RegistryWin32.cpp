@@ -78,6 +78,24 @@ class Win32Registry final : public IRegistry {
     if (error == ERROR_SUCCESS) *count = subkeys;
     return error;
   }
+  std::int32_t QueryValue(RegKey key, const char16_t* name, std::uint32_t* type, void* data,
+                          std::uint32_t* bytes) override {
+    DWORD valueType = 0;
+    DWORD size = *bytes;
+    const LONG error = RegQueryValueExW(Key(key), AsWide(name), nullptr, &valueType, static_cast<BYTE*>(data), &size);
+    if (error == ERROR_SUCCESS || error == ERROR_MORE_DATA) {
+      *type = valueType;
+      *bytes = size;
+    }
+    return error;
+  }
+  std::int32_t EnumValue(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* length) override {
+    DWORD units = *length;
+    const LONG error =
+        RegEnumValueW(Key(key), index, AsWide(name), &units, nullptr, nullptr, nullptr, nullptr);
+    if (error == ERROR_SUCCESS) *length = units;
+    return error;
+  }
 
  private:
   REGSAM m_view;

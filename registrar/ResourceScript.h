@@ -7,6 +7,7 @@
 #include "registrar/RegObject.h"
 #include "registrar/RegistrationModule.h"
 #include "registrar/RegistryAccess.h"
+#include "registrar/ServerRegistration.h"
 
 namespace stavora {
 
@@ -16,14 +17,7 @@ IRegistry& SystemRegistry();
 // The 32-bit or the 64-bit view of the system registry, whatever the bitness
 // of this process: keys that the platform redirects between the views are
 // opened, created and deleted in the chosen one.
-enum class RegistryView { k32, k64 };
 IRegistry& SystemRegistryView(RegistryView view);
-
-// One caller variable; a list of them ends with a pair whose name is null.
-struct RegistrationVariable {
-  const char16_t* name;
-  const char16_t* value;
-};
 
 // Loads the script `resourceId` of type `resourceType` from `moduleFile` (8-bit
 // text in the thread's ANSI code page) and runs it with `registrar`'s
@@ -31,6 +25,9 @@ struct RegistrationVariable {
 std::int32_t RunResourceScript(CRegObject& registrar, const char16_t* moduleFile, std::uint16_t resourceId,
                                const char16_t* resourceType, bool doRegister,
                                IRegistry& registry = SystemRegistry());
+// The same run at `target`.
+std::int32_t RunResourceScriptAt(CRegObject& registrar, const char16_t* moduleFile, std::uint16_t resourceId,
+                                 const char16_t* resourceType, bool doRegister, const ScriptTarget& target);
 std::int32_t ResourceRegister(CRegObject& registrar, const char16_t* moduleFile, std::uint16_t resourceId,
                               const char16_t* resourceType);
 std::int32_t ResourceUnregister(CRegObject& registrar, const char16_t* moduleFile, std::uint16_t resourceId,
@@ -43,12 +40,17 @@ std::int32_t RunRegistrationResource(IRegistrationModule& module, std::uint16_t 
                                      const RegistrationVariable* extraVariables,
                                      IRegistry& registry = SystemRegistry());
 
-// The same run with "Module" and "Module_Raw" naming `registeredPath` instead
-// of the module's own file, whose script it still runs: for writing the
-// entries of another copy of the module (the other bitness's) as its own
-// registration wrote them.
+// The same run at `target`: a machine registration's classes key or the
+// per-user rewrite, whatever the process-wide per-user switch says.
+std::int32_t RunRegistrationResourceAt(IRegistrationModule& module, std::uint16_t resourceId, bool doRegister,
+                                       const RegistrationVariable* extraVariables, const ScriptTarget& target);
+
+// The same run at `target` with "Module" and "Module_Raw" naming
+// `registeredPath` instead of the module's own file, whose script it still
+// runs: another copy of the module's registration (the other bitness's) as
+// that copy's own registration writes it.
 std::int32_t RunRegistrationResourceFor(IRegistrationModule& module, const char16_t* registeredPath,
                                         std::uint16_t resourceId, bool doRegister,
-                                        const RegistrationVariable* extraVariables, IRegistry& registry);
+                                        const RegistrationVariable* extraVariables, const ScriptTarget& target);
 
 }  // namespace stavora

@@ -16,10 +16,6 @@ namespace stavora {
 namespace {
 
 constexpr DWORD kModulePathCapacity = 260;
-constexpr std::size_t kEscapedPathCapacity = 520;
-constexpr std::size_t kQuotedPathCapacity = 523;
-// Scripts whose UTF-16 form fits this many units are converted on the stack.
-constexpr std::size_t kInlineTextUnits = 512;
 
 // The result for the calling thread's last error. A failing call that left no
 // error code still fails.
@@ -31,8 +27,22 @@ std::int32_t LastErrorResult() {
 
 }  // namespace
 
-std::int32_t RunResourceScript(CRegObject& registrar, const char16_t* moduleFile, std::uint16_t resourceId,
-                               const char16_t* resourceType, bool doRegister, IRegistry& registry) {
+namespace {
+
+// Scripts whose UTF-16 form fits this many units are converted on the stack.
+constexpr std::size_t kInlineTextUnits = 512;
+
+// A script's text: inside the object when it is short, else on the heap.
+struct ScriptText {
+  wchar_t inlineText[kInlineTextUnits];
+  std::unique_ptr<wchar_t[]> heapText;
+  wchar_t* text = nullptr;
+};
+
+// The module's script `resourceId` of type `resourceType` as text, converted
+// from the thread's ANSI code page (terminated).
+std::int32_t LoadResourceText(const char16_t* moduleFile, std::uint16_t resourceId, const char16_t* resourceType,
+                              ScriptText* script) {
   if (moduleFile == nullptr || resourceType == nullptr) return regresult::kPointer;
   ScopedModule module(LoadLibraryExW(AsWide(moduleFile), nullptr, LOAD_LIBRARY_AS_DATAFILE));
   if (module.Get() == nullptr) return LastErrorResult();
@@ -47,21 +57,36 @@ std::int32_t RunResourceScript(CRegObject& registrar, const char16_t* moduleFile
   if (size > 0x3FFFFFFE) return regresult::kOutOfMemory;
 
   // The resource is 8-bit text of exactly `size` bytes, with no terminator.
-  wchar_t inlineText[kInlineTextUnits];
-  std::unique_ptr<wchar_t[]> heapText;
-  wchar_t* text = inlineText;
+  script->text = script->inlineText;
   if (size + 1 > kInlineTextUnits) {
-    heapText.reset(new (std::nothrow) wchar_t[size + 1]);
-    if (!heapText) return regresult::kOutOfMemory;
-    text = heapText.get();
+    script->heapText.reset(new (std::nothrow) wchar_t[size + 1]);
+    if (!script->heapText) return regresult::kOutOfMemory;
+    script->text = script->heapText.get();
   }
-  const int converted = MultiByteToWideChar(CP_THREAD_ACP, 0, bytes, static_cast<int>(size), text,
+  const int converted = MultiByteToWideChar(CP_THREAD_ACP, 0, bytes, static_cast<int>(size), script->text,
                                             static_cast<int>(size));
   if (converted == 0) return LastErrorResult();
-  text[converted] = 0;
+  script->text[converted] = 0;
+  return regresult::kOk;
+}
 
+}  // namespace
+
+std::int32_t RunResourceScript(CRegObject& registrar, const char16_t* moduleFile, std::uint16_t resourceId,
+                               const char16_t* resourceType, bool doRegister, IRegistry& registry) {
+  ScriptText script;
+  const std::int32_t hr = LoadResourceText(moduleFile, resourceId, resourceType, &script);
+  if (regresult::Failed(hr)) return hr;
   CRegScriptParser parser(registrar, registry);
-  return parser.RunScript(AsText(text), doRegister);
+  return parser.RunScript(AsText(script.text), doRegister);
+}
+
+std::int32_t RunResourceScriptAt(CRegObject& registrar, const char16_t* moduleFile, std::uint16_t resourceId,
+                                 const char16_t* resourceType, bool doRegister, const ScriptTarget& target) {
+  ScriptText script;
+  const std::int32_t hr = LoadResourceText(moduleFile, resourceId, resourceType, &script);
+  if (regresult::Failed(hr)) return hr;
+  return RunScriptAt(registrar, AsText(script.text), doRegister, target);
 }
 
 std::int32_t ResourceRegister(CRegObject& registrar, const char16_t* moduleFile, std::uint16_t resourceId,
@@ -87,56 +112,26 @@ std::int32_t OwnModulePath(HMODULE instance, wchar_t (&path)[kModulePathCapacity
 
 // Defines the caller's variables, the module's common ones, then "Module"
 // and "Module_Raw" for `registeredPath` (the module's own file when null),
-// and runs script `resourceId` of the module's own file.
+// and runs script `resourceId` of the module's own file, at `target` when one
+// is given and otherwise against `registry` as the per-user switch says.
 std::int32_t RunWithModuleVariables(IRegistrationModule& module, const wchar_t* registeredPath,
                                     std::uint16_t resourceId, bool doRegister,
-                                    const RegistrationVariable* extraVariables, IRegistry& registry) {
+                                    const RegistrationVariable* extraVariables, IRegistry& registry,
+                                    const ScriptTarget* target = nullptr) {
   CRegObject registrar;
-  if (extraVariables != nullptr) {
-    for (const RegistrationVariable* pair = extraVariables; pair->name != nullptr; ++pair) {
-      // A caller variable that cannot be defined is simply absent; the
-      // script's expansion reports any use of it.
-      registrar.DefineVariable(pair->name, pair->value);
-    }
-  }
-  std::int32_t hr = module.AddCommonVariables(&registrar);
-  if (regresult::Failed(hr)) return hr;
-
   HMODULE instance = static_cast<HMODULE>(module.ModuleInstance());
   wchar_t path[kModulePathCapacity];
   DWORD length = 0;
-  hr = OwnModulePath(instance, path, &length);
+  std::int32_t hr = OwnModulePath(instance, path, &length);
   if (regresult::Failed(hr)) return hr;
   const wchar_t* named = registeredPath != nullptr ? registeredPath : path;
-  const std::size_t namedLength = registeredPath != nullptr ? wcslen(registeredPath) : length;
-
-  // Apostrophes doubled, so that the path can stand inside a quoted token.
-  char16_t escaped[kEscapedPathCapacity];
-  std::size_t used = 0;
-  for (std::size_t i = 0; i < namedLength && used < kEscapedPathCapacity - 1; ++i) {
-    escaped[used++] = static_cast<char16_t>(named[i]);
-    if (named[i] == L'\'' && used < kEscapedPathCapacity - 1) escaped[used++] = u'\'';
-  }
-  escaped[used] = 0;
-
-  const char16_t* moduleValue = escaped;
-  char16_t quoted[kQuotedPathCapacity];
-  if (instance == nullptr || instance == GetModuleHandleW(nullptr)) {
-    if (used + 3 > kQuotedPathCapacity) return regresult::kFail;
-    quoted[0] = u'"';
-    for (std::size_t i = 0; i < used; ++i) quoted[i + 1] = escaped[i];
-    quoted[used + 1] = u'"';
-    quoted[used + 2] = 0;
-    moduleValue = quoted;
-  }
-
-  hr = registrar.DefineVariable(u"Module", moduleValue);
+  const bool quote = instance == nullptr || instance == GetModuleHandleW(nullptr);
+  hr = DefineModuleVariables(registrar, module, extraVariables, AsText(named), quote);
   if (regresult::Failed(hr)) return hr;
-  hr = registrar.DefineVariable(u"Module_Raw", escaped);
-  if (regresult::Failed(hr)) return hr;
-
-  return RunResourceScript(registrar, AsText(path), resourceId, u"REGISTRY", doRegister,
-                           registry);
+  if (target != nullptr) {
+    return RunResourceScriptAt(registrar, AsText(path), resourceId, u"REGISTRY", doRegister, *target);
+  }
+  return RunResourceScript(registrar, AsText(path), resourceId, u"REGISTRY", doRegister, registry);
 }
 
 }  // namespace
@@ -146,12 +141,17 @@ std::int32_t RunRegistrationResource(IRegistrationModule& module, std::uint16_t 
   return RunWithModuleVariables(module, nullptr, resourceId, doRegister, extraVariables, registry);
 }
 
+std::int32_t RunRegistrationResourceAt(IRegistrationModule& module, std::uint16_t resourceId, bool doRegister,
+                                       const RegistrationVariable* extraVariables, const ScriptTarget& target) {
+  return RunWithModuleVariables(module, nullptr, resourceId, doRegister, extraVariables, target.registry, &target);
+}
+
 std::int32_t RunRegistrationResourceFor(IRegistrationModule& module, const char16_t* registeredPath,
                                         std::uint16_t resourceId, bool doRegister,
-                                        const RegistrationVariable* extraVariables, IRegistry& registry) {
+                                        const RegistrationVariable* extraVariables, const ScriptTarget& target) {
   if (registeredPath == nullptr) return regresult::kPointer;
-  return RunWithModuleVariables(module, AsWide(registeredPath), resourceId, doRegister,
-                                extraVariables, registry);
+  return RunWithModuleVariables(module, AsWide(registeredPath), resourceId, doRegister, extraVariables,
+                                target.registry, &target);
 }
 
 }  // namespace stavora

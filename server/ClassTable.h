@@ -8,6 +8,7 @@
 
 #include "platform/PublishedResource.h"
 #include "platform/ScopedInterface.h"
+#include "registrar/ServerRegistration.h"
 #include "server/ClassFactory.h"
 
 namespace stavora {
@@ -17,8 +18,8 @@ class CStavoraModule;
 struct ClassEntry {
   const CLSID* clsid;
   // Registers (true) or unregisters (false) the class's registry entries,
-  // with the scripts of `module`.
-  HRESULT (*updateRegistry)(CStavoraModule& module, bool registering);
+  // with the scripts of `module`, at `target`.
+  HRESULT (*updateRegistry)(CStavoraModule& module, bool registering, const ScriptTarget& target);
   // Creates the class object around `createInstance` and asks it for `iid`.
   HRESULT (*createClassObject)(InstanceCreationFunction createInstance, REFIID iid, void** out);
   InstanceCreationFunction createInstance;

@@ -2,6 +2,7 @@
 // thread locale around them, and loading and (un)registering the type library.
 #include "server/Registration.h"
 
+#include "logging/Logger.h"
 #include "platform/ScopedHandles.h"
 #include "platform/WideText.h"
 #include "registrar/PerUserSwitch.h"
@@ -27,10 +28,10 @@ HRESULT LastErrorResult() {
 }
 
 // A function of the already loaded OLEAUT32.DLL, looked up by name; null when
-// the per-user switch is clear or the module or the function is missing.
+// the registration is not per user or the module or the function is missing.
 template <typename Function>
-Function PerUserTypeLibFunction(const char* name) {
-  if (!PerUserRegistration()) return nullptr;
+Function PerUserTypeLibFunction(bool perUser, const char* name) {
+  if (!perUser) return nullptr;
   HMODULE oleaut = GetModuleHandleW(L"OLEAUT32.DLL");
   if (oleaut == nullptr) return nullptr;
   // Through void*: the platform declares the entry point's real type above.
@@ -108,7 +109,7 @@ HRESULT LoadOwnTypeLibrary(HINSTANCE typeLibModule, OwnTypeLibrary* loaded) {
   return S_OK;
 }
 
-HRESULT RegisterOwnTypeLibrary(HINSTANCE typeLibModule) {
+HRESULT RegisterOwnTypeLibrary(HINSTANCE typeLibModule, bool perUser) {
   OwnTypeLibrary loaded;
   HRESULT hr = LoadOwnTypeLibrary(typeLibModule, &loaded);
   if (FAILED(hr)) return hr;
@@ -124,13 +125,13 @@ HRESULT RegisterOwnTypeLibrary(HINSTANCE typeLibModule) {
   }
 
   RegisterTypeLibFunction registerFunction =
-      PerUserTypeLibFunction<RegisterTypeLibFunction>("RegisterTypeLibForUser");
+      PerUserTypeLibFunction<RegisterTypeLibFunction>(perUser, "RegisterTypeLibForUser");
   if (registerFunction == nullptr) registerFunction = &RegisterTypeLib;
   return registerFunction(loaded.library.Get(), loaded.path.Get(),
                           hasHelpDirectory ? &helpDirectory[0] : nullptr);
 }
 
-HRESULT UnregisterOwnTypeLibrary(HINSTANCE typeLibModule) {
+HRESULT UnregisterOwnTypeLibrary(HINSTANCE typeLibModule, bool perUser) {
   OwnTypeLibrary loaded;
   HRESULT hr = LoadOwnTypeLibrary(typeLibModule, &loaded);
   if (FAILED(hr)) return hr;
@@ -141,74 +142,18 @@ HRESULT UnregisterOwnTypeLibrary(HINSTANCE typeLibModule) {
   const TLIBATTR& attr = *attributes.Get();
 
   UnregisterTypeLibFunction unregisterFunction =
-      PerUserTypeLibFunction<UnregisterTypeLibFunction>("UnRegisterTypeLibForUser");
+      PerUserTypeLibFunction<UnregisterTypeLibFunction>(perUser, "UnRegisterTypeLibForUser");
   if (unregisterFunction == nullptr) unregisterFunction = &UnRegisterTypeLib;
   return unregisterFunction(attr.guid, attr.wMajorVerNum, attr.wMinorVerNum, attr.lcid, attr.syskind);
 }
 
-HRESULT UpdateClassRegistry(CStavoraModule& module, std::uint16_t scriptId, bool registering) {
+HRESULT UpdateClassRegistry(CStavoraModule& module, std::uint16_t scriptId, bool registering,
+                            const ScriptTarget& target) {
   RegistrationModuleAdapter<CStavoraModule> adapter(module);
-  return RunRegistrationResource(adapter, scriptId, registering, nullptr);
+  return RunRegistrationResourceAt(adapter, scriptId, registering, nullptr, target);
 }
 
 namespace {
-
-// The application-ID script with its one extra variable.
-HRESULT RunAppIdScript(CStavoraModule& module, bool registering) {
-  RegistrationModuleAdapter<CStavoraModule> adapter(module);
-  return RunRegistrationResource(adapter, kAppIdScriptId, registering, kModuleVariables);
-}
-
-// Each row's own script, in table order; the first failure ends the walk.
-// The rows carry no component categories, so there are none to add or remove.
-HRESULT UpdateClassRows(ClassTable& table, CStavoraModule& module, bool registering) {
-  for (ClassEntry& row : table) {
-    if (row.updateRegistry == nullptr) continue;
-    const HRESULT hr = row.updateRegistry(module, registering);
-    if (FAILED(hr)) return hr;
-  }
-  return S_OK;
-}
-
-HRESULT RegisterSteps(ClassTable& table, CStavoraModule& module) {
-  HRESULT hr = RunAppIdScript(module, true);
-  if (FAILED(hr)) return hr;
-  hr = UpdateClassRows(table, module, true);
-  if (FAILED(hr)) return hr;
-  return RegisterOwnTypeLibrary(table.TypeLibModule());
-}
-
-HRESULT UnregisterSteps(ClassTable& table, CStavoraModule& module) {
-  HRESULT hr = UpdateClassRows(table, module, false);
-  if (FAILED(hr)) return hr;
-  hr = UnregisterOwnTypeLibrary(table.TypeLibModule());
-  if (FAILED(hr)) return hr;
-  hr = RunAppIdScript(module, false);
-  if (FAILED(hr)) return hr;
-  return KeepRegistrationOfView(module, table.TypeLibModule(), OtherBitnessView());
-}
-
-constexpr REGSAM ViewAccess(RegistryView view) {
-  return view == RegistryView::k32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
-}
-
-// The default value of `path` under `root` in `view`; empty when absent.
-std::wstring ReadDefaultString(HKEY root, const std::wstring& path, RegistryView view) {
-  ScopedRegKey key;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | ViewAccess(view), key.Receive()) != ERROR_SUCCESS) {
-    return std::wstring();
-  }
-  wchar_t text[kRegistrationPathCapacity + 1];
-  DWORD bytes = sizeof(text) - sizeof(wchar_t);
-  DWORD type = 0;
-  if (RegQueryValueExW(key.Get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes) !=
-          ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ)) {
-    return std::wstring();
-  }
-  text[bytes / sizeof(wchar_t)] = 0;
-  return text;
-}
 
 std::wstring GuidText(REFGUID guid) {
   wchar_t text[40];
@@ -217,9 +162,63 @@ std::wstring GuidText(REFGUID guid) {
 }
 
 WString Portable(const std::wstring& text) { return WString(text.begin(), text.end()); }
-std::wstring Native(const WString& text) { return std::wstring(text.begin(), text.end()); }
 
 }  // namespace
+
+bool HasTwoRegistryViews() {
+  if (sizeof(void*) == 8) return true;
+  // A 32-bit process has a second view only under WOW64.
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) != FALSE && wow64 != FALSE;
+}
+
+ModuleRegistrationHost::ModuleRegistrationHost(ClassTable& table, CStavoraModule& module)
+    : m_table(table), m_module(module), m_typeLibrary(table.TypeLibModule()) {}
+
+IRegistry& ModuleRegistrationHost::Registry(RegistryView view) {
+  // The own view is the process's plain registry, which every Windows has.
+  return view == ModuleRegistrationHost::OwnView() ? SystemRegistry() : SystemRegistryView(view);
+}
+
+RegistryView ModuleRegistrationHost::OwnView() const {
+  return sizeof(void*) == 8 ? RegistryView::k64 : RegistryView::k32;
+}
+
+bool ModuleRegistrationHost::HasOtherView() const { return HasTwoRegistryViews(); }
+
+std::int32_t ModuleRegistrationHost::RunAppIdScript(bool registering, const ScriptTarget& target) {
+  RegistrationModuleAdapter<CStavoraModule> adapter(m_module);
+  return RunRegistrationResourceAt(adapter, kAppIdScriptId, registering, kModuleVariables, target);
+}
+
+std::int32_t ModuleRegistrationHost::UpdateClassRows(bool registering, const ScriptTarget& target) {
+  // The rows carry no component categories, so there are none to add or
+  // remove. Registration stops at the first failure; unregistration goes
+  // through every row and reports the first.
+  HRESULT first = S_OK;
+  for (ClassEntry& row : m_table) {
+    if (row.updateRegistry == nullptr) continue;
+    const HRESULT hr = row.updateRegistry(m_module, registering, target);
+    if (FAILED(hr)) {
+      if (registering) return hr;
+      if (SUCCEEDED(first)) first = hr;
+    }
+  }
+  return first;
+}
+
+bool ModuleRegistrationHost::FileExists(const WString& path, bool expand) {
+  std::wstring name(path.begin(), path.end());
+  if (expand) {
+    std::wstring expanded(32768, L'\0');
+    const DWORD length = ExpandEnvironmentStringsW(name.c_str(), &expanded[0], 32768);
+    if (length == 0 || length > 32768) return false;
+    name.assign(expanded.c_str());
+  }
+  return GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void ModuleRegistrationHost::Log(const WString& message) { WriteLogLine(message); }
 
 HRESULT ReadTypeLibraryFacts(ITypeLib* library, TypeLibraryFacts* facts) {
   if (library == nullptr || facts == nullptr) return E_POINTER;
@@ -266,66 +265,16 @@ HRESULT ReadTypeLibraryFacts(ITypeLib* library, TypeLibraryFacts* facts) {
   return S_OK;
 }
 
-RegistryView OtherBitnessView() { return sizeof(void*) == 8 ? RegistryView::k32 : RegistryView::k64; }
-
-HRESULT KeepRegistrationOfView(CStavoraModule& module, HINSTANCE typeLibModule, RegistryView view) {
-  const bool perUser = PerUserRegistration();
-  const HKEY scriptRoot = perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
-  const std::wstring classes = L"Software\\Classes";
-  const std::wstring serverKey =
-      classes + L"\\CLSID\\" + GuidText(CLSID_StavoraLookup) + L"\\InprocServer32";
-  const std::wstring registeredFile = ReadDefaultString(scriptRoot, serverKey, view);
-  if (registeredFile.empty()) return S_OK;  // no registration there to keep
-
-  // The scripts, run as that registration ran them, in its view.
-  IRegistry& registry = SystemRegistryView(view);
-  const WString file = Portable(registeredFile);
-  RegistrationModuleAdapter<CStavoraModule> adapter(module);
-  HRESULT hr = RunRegistrationResourceFor(adapter, file.c_str(), kAppIdScriptId, true,
-                                          kModuleVariables, registry);
-  if (FAILED(hr)) return hr;
-  hr = RunRegistrationResourceFor(adapter, file.c_str(), kLookupClassScriptId, true, nullptr, registry);
-  if (FAILED(hr)) return hr;
-
-  // The type library, when that registration registered it: per user it may
-  // stand machine-wide where the platform has no per-user registration.
-  OwnTypeLibrary loaded;
-  hr = LoadOwnTypeLibrary(typeLibModule, &loaded);
-  if (FAILED(hr)) return hr;
-  TypeLibraryFacts facts;
-  hr = ReadTypeLibraryFacts(loaded.library.Get(), &facts);
-  if (FAILED(hr)) return hr;
-  const char16_t* platform = view == RegistryView::k32 ? u"win32" : u"win64";
-  const std::wstring fileKey =
-      classes + L"\\" + Native(TypeLibraryFileKey(facts, platform));
-  HKEY typeLibRoot = scriptRoot;
-  std::wstring typeLibFile = ReadDefaultString(typeLibRoot, fileKey, view);
-  if (typeLibFile.empty() && perUser) {
-    typeLibRoot = HKEY_LOCAL_MACHINE;
-    typeLibFile = ReadDefaultString(typeLibRoot, fileKey, view);
-  }
-  if (typeLibFile.empty()) return S_OK;
-
-  RegKey classesKey = kNoKey;
-  LONG error = registry.OpenKey(reinterpret_cast<RegKey>(typeLibRoot), u"Software\\Classes",
-                                regaccess::kRead | regaccess::kWrite, &classesKey);
-  if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
-  const WString typeLibPath = Portable(typeLibFile);
-  error = WriteTypeLibraryEntries(registry, classesKey, facts, platform, typeLibPath, HelpDirectoryOfPath(typeLibPath));
-  if (error == ERROR_SUCCESS) error = WriteInterfaceEntries(registry, classesKey, facts);
-  // The entries are written; a failed close has nothing left to undo.
-  registry.CloseKey(classesKey);
-  return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(error);
-}
-
 HRESULT RegisterServer(ClassTable& table, CStavoraModule& module) {
   ThreadLocaleScope locale;
-  return RegisterSteps(table, module);
+  ModuleRegistrationHost host(table, module);
+  return RegisterModule(host, PerUserRegistration());
 }
 
 HRESULT UnregisterServer(ClassTable& table, CStavoraModule& module) {
   ThreadLocaleScope locale;
-  return UnregisterSteps(table, module);
+  ModuleRegistrationHost host(table, module);
+  return UnregisterModule(host, PerUserRegistration(), kLookupSharedRegistration);
 }
 
 bool IsPerUserCommandLine(const wchar_t* commandLine) {
@@ -345,13 +294,9 @@ HRESULT InstallServer(ClassTable& table, CStavoraModule& module, BOOL install, c
   if (IsPerUserCommandLine(commandLine)) SetPerUserRegistration();
   if (install == FALSE) return UnregisterServer(table, module);
 
-  const HRESULT hr = RegisterServer(table, module);
-  if (FAILED(hr)) {
-    // Take back what the failed registration wrote. Its own result is not
-    // reported: the caller needs to know why registration failed.
-    (void)UnregisterServer(table, module);
-  }
-  return hr;
+  ThreadLocaleScope locale;
+  ModuleRegistrationHost host(table, module);
+  return InstallModule(host, PerUserRegistration(), kLookupSharedRegistration);
 }
 
 }  // namespace stavora

@@ -66,19 +66,59 @@ std::wstring HelpDirectoryOf(const wchar_t* helpFile);
 HRESULT LoadOwnTypeLibrary(HINSTANCE typeLibModule, OwnTypeLibrary* loaded);
 
 // Registers / unregisters the module's type library, for the current user
-// when the per-user switch is set and OLEAUT32.DLL offers the per-user forms.
-HRESULT RegisterOwnTypeLibrary(HINSTANCE typeLibModule);
-HRESULT UnregisterOwnTypeLibrary(HINSTANCE typeLibModule);
+// when `perUser` and OLEAUT32.DLL offers the per-user forms.
+HRESULT RegisterOwnTypeLibrary(HINSTANCE typeLibModule, bool perUser);
+HRESULT UnregisterOwnTypeLibrary(HINSTANCE typeLibModule, bool perUser);
 
-// Runs the class script `scriptId` of `module`, with no extra variables.
-HRESULT UpdateClassRegistry(CStavoraModule& module, std::uint16_t scriptId, bool registering);
+// Runs the class script `scriptId` of `module` at `target`, with no extra
+// variables.
+HRESULT UpdateClassRegistry(CStavoraModule& module, std::uint16_t scriptId, bool registering,
+                            const ScriptTarget& target);
 
 // A class table row's registration function for the class whose entries
 // script `ScriptId` holds.
 template <std::uint16_t ScriptId>
-HRESULT UpdateClassRegistryFrom(CStavoraModule& module, bool registering) {
-  return UpdateClassRegistry(module, ScriptId, registering);
+HRESULT UpdateClassRegistryFrom(CStavoraModule& module, bool registering, const ScriptTarget& target) {
+  return UpdateClassRegistry(module, ScriptId, registering, target);
 }
+
+// The type-library calls of the platform for the module's own library: the
+// adapter behind ITypeLibraryCalls (TypeLibraryCallsWin32.cpp).
+class OwnTypeLibraryCalls final : public ITypeLibraryCalls {
+ public:
+  explicit OwnTypeLibraryCalls(HINSTANCE typeLibModule) : m_typeLibModule(typeLibModule) {}
+  std::int32_t Register(bool perUser) override;
+  std::int32_t Unregister(bool perUser) override;
+  std::int32_t ReadFacts(TypeLibraryFacts* facts) override;
+
+ private:
+  HINSTANCE m_typeLibModule;
+};
+
+// Whether this process sees two registry views: a 64-bit process, or a
+// 32-bit one on 64-bit Windows.
+bool HasTwoRegistryViews();
+
+// A registration's surroundings in this process: the system registry, the
+// class table's rows, the module's application-ID script and type library,
+// the file system and the log.
+class ModuleRegistrationHost : public IRegistrationHost {
+ public:
+  ModuleRegistrationHost(ClassTable& table, CStavoraModule& module);
+  IRegistry& Registry(RegistryView view) override;
+  RegistryView OwnView() const override;
+  bool HasOtherView() const override;
+  std::int32_t RunAppIdScript(bool registering, const ScriptTarget& target) override;
+  std::int32_t UpdateClassRows(bool registering, const ScriptTarget& target) override;
+  ITypeLibraryCalls& TypeLibrary() override { return m_typeLibrary; }
+  bool FileExists(const WString& path, bool expand) override;
+  void Log(const WString& message) override;
+
+ private:
+  ClassTable& m_table;
+  CStavoraModule& m_module;
+  OwnTypeLibraryCalls m_typeLibrary;
+};
 
 // DllRegisterServer: the application-ID script, each class's script, then
 // the type library. Steps before a failure stay applied.
@@ -90,26 +130,10 @@ HRESULT RegisterServer(ClassTable& table, CStavoraModule& module);
 // oleautomation).
 HRESULT ReadTypeLibraryFacts(ITypeLib* library, TypeLibraryFacts* facts);
 
-// The registry view of the other bitness than this process's.
-RegistryView OtherBitnessView();
-
-// Some entries of a registration are not kept apart by registry view: the
-// ProgID keys (on Windows), the application ID and the type library's version
-// key; and the platform's type-library unregistration removes the dual
-// interface's Interface key from both views. So removing one bitness's
-// registration takes away entries that the other bitness's still needs. This
-// writes them back: when `view` holds the lookup class's InprocServer32, the
-// module's scripts are run for registration in that view with "Module" naming
-// the file registered there, and, when that file's type library is
-// registered, the library's entries for it and the Interface keys are written
-// in that view. S_OK when `view` holds no registration of the class. Per user
-// when the per-user switch is set.
-HRESULT KeepRegistrationOfView(CStavoraModule& module, HINSTANCE typeLibModule, RegistryView view);
-
 // DllUnregisterServer: each class's script, the type library, then the
-// application-ID script; the first failure ends the sequence. Then the other
-// bitness's registration, if there is one, gets back what it shares with
-// this one (KeepRegistrationOfView).
+// application-ID script, every step whatever the others gave, the first
+// failure the result; then what the other bitness's registration shares
+// with this one is written back (UnregisterModule).
 HRESULT UnregisterServer(ClassTable& table, CStavoraModule& module);
 
 // Whether a DllInstall command line asks for per-user registration: exactly

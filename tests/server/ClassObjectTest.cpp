@@ -140,7 +140,7 @@ HRESULT CreateTestClassObject(InstanceCreationFunction createInstance, REFIID ii
   return CStavoraClassFactory::Create(createInstance, *g_tableModule, iid, out);
 }
 
-HRESULT NoRegistry(CStavoraModule&, bool) { return E_NOTIMPL; }
+HRESULT NoRegistry(CStavoraModule&, bool, const ScriptTarget&) { return E_NOTIMPL; }
 
 bool FailToInitialise(CRITICAL_SECTION*) { return false; }
 

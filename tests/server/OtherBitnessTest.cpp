@@ -1,17 +1,24 @@
 // Two bitnesses registered side by side: removing one registration must leave
-// the other working. The other bitness's registration is written into its
-// registry view by hand where this machine cannot run 32-bit programs; where
-// it can, the 32-bit DLL is registered by the 32-bit regsvr32 as well.
+// the other as it was, and touch nothing of it. The other bitness's
+// registration is written into its registry view by this program (its scripts
+// run there, naming a file of the other bitness) where this machine cannot
+// run 32-bit programs; where it can, the 32-bit DLL is registered by the
+// 32-bit regsvr32 as well. Where the platform keeps one registry view (32-bit
+// Windows), there is no other bitness, and unregistration must write nothing
+// back.
 #include <windows.h>
 
 #include <oleauto.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "registrar/PerUserSwitch.h"
+#include "registrar/RegistrationModule.h"
+#include "registrar/ResourceScript.h"
 #include "resources/Stavora.h"
 #include "server/Registration.h"
 #include "server/StavoraModule.h"
@@ -23,17 +30,14 @@ namespace {
 const wchar_t kClasses[] = L"Software\\Classes";
 const wchar_t kSettingsKey[] = L"SOFTWARE\\Kestrane L.P.\\Vendara\\Settings";
 const wchar_t kPathValue[] = L"StavoraPath";
-const char kIniText[] = "[Database]\r\nServer=db01.example\r\nPort=5432\r\n";
+// What the end-to-end client checks its answers against.
+const char kIniText[] = "[Database]\r\nServer=db01.example\r\nPort=5432\r\n[Paths]\r\nLogs=C:\\Logs\r\n";
 
 constexpr bool kIs64Bit = sizeof(void*) == 8;
 const REGSAM kOwnView = kIs64Bit ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 const REGSAM kOtherView = kIs64Bit ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
-const stavora::RegistryView kOwnRegistryView = kIs64Bit ? stavora::RegistryView::k64 : stavora::RegistryView::k32;
-const wchar_t* const kOtherPlatform = kIs64Bit ? L"win32" : L"win64";
-// Where an installation of the other bitness keeps its DLL; the file itself
-// is never loaded by these tests.
-const wchar_t* const kOtherDll = kIs64Bit ? L"C:\\Program Files (x86)\\Kestrane\\Stavora\\Stavora.dll"
-                                          : L"C:\\Program Files\\Kestrane\\Stavora\\Stavora.dll";
+const stavora::RegistryView kOtherRegistryView = kIs64Bit ? stavora::RegistryView::k32 : stavora::RegistryView::k64;
+const wchar_t* const kOwnPlatform = kIs64Bit ? L"win64" : L"win32";
 
 // Every tree, relative to a classes root, that holds an entry of the product.
 std::vector<std::wstring> ProductTrees() {
@@ -43,14 +47,26 @@ std::vector<std::wstring> ProductTrees() {
 }
 
 // The product's entries as one registry view of `root`'s classes shows them.
-std::string ProductDump(REGSAM view, HKEY root = HKEY_LOCAL_MACHINE) {
+std::vector<std::string> ProductLines(REGSAM view, HKEY root = HKEY_LOCAL_MACHINE) {
   std::vector<std::string> all;
   for (const std::wstring& tree : ProductTrees()) {
     std::vector<std::string> lines = DumpTree(root, kClasses, tree, view);
     all.insert(all.end(), lines.begin(), lines.end());
   }
   std::sort(all.begin(), all.end());
-  return Joined(all);
+  return all;
+}
+std::string ProductDump(REGSAM view, HKEY root = HKEY_LOCAL_MACHINE) { return Joined(ProductLines(view, root)); }
+
+// `lines` without those of this bitness's own type-library file entry, which
+// the two registrations share a key with.
+std::string WithoutOwnTypeLibraryFile(const std::vector<std::string>& lines) {
+  const std::string own = "\\0\\" + Narrow(kOwnPlatform);
+  std::vector<std::string> kept;
+  for (const std::string& line : lines) {
+    if (line.find(own) == std::string::npos) kept.push_back(line);
+  }
+  return Joined(kept);
 }
 
 void RemoveEverything() {
@@ -59,34 +75,6 @@ void RemoveEverything() {
       for (const std::wstring& tree : ProductTrees()) DeleteTreeInView(root, std::wstring(kClasses) + L"\\" + tree, view);
     }
   }
-}
-
-std::string DirectoryWithoutSlash(const std::wstring& file) { return Narrow(file.substr(0, file.find_last_of(L'\\'))); }
-
-// What a registration of the DLL at `dll` for `platform` shows in its view:
-// the scripts' entries, the type library's (HELPDIR as the first registration
-// recorded it) and the dual interface's key.
-std::string FullRegistration(const std::wstring& dll, const wchar_t* platform, const std::string& helpDirectory) {
-  const std::string lib = Narrow(kLibId);
-  const std::string version = "TypeLib\\" + lib + "\\1.0";
-  const std::string itf = "Interface\\" + Narrow(kIid);
-  const std::string marshaler = "\"{00020424-0000-0000-C000-000000000046}\"";
-  std::vector<std::string> lines = ScriptEntryLines(dll);
-  lines.insert(lines.end(), {
-      "TypeLib\\" + lib,
-      version + " = \"Stavora 1.0 Type Library\"",
-      version + "\\0",
-      version + "\\0\\" + Narrow(platform) + " = \"" + Narrow(dll) + "\"",
-      version + "\\FLAGS = \"8\"",
-      version + "\\HELPDIR = \"" + helpDirectory + "\"",
-      itf + " = \"IStavoraLookup\"",
-      itf + "\\ProxyStubClsid = " + marshaler,
-      itf + "\\ProxyStubClsid32 = " + marshaler,
-      itf + "\\TypeLib = \"" + lib + "\"",
-      itf + "\\TypeLib [Version] = \"1.0\"",
-  });
-  std::sort(lines.begin(), lines.end());
-  return Joined(lines);
 }
 
 // What a client in a multithreaded apartment gets: the object is created in
@@ -142,10 +130,7 @@ MtaOutcome ReadThroughMtaClient() {
 
 // True when this machine runs programs of the other bitness; under Wine on a
 // kernel without 32-bit support the 32-bit loader cannot start at all.
-bool OtherBitnessRuns() {
-  if (!kIs64Bit) return false;
-  return RunProgram(L"C:\\windows\\syswow64\\cmd.exe /c exit 7") == 7;
-}
+bool OtherBitnessRuns() { return RunProgram(L"C:\\windows\\syswow64\\cmd.exe /c exit 7") == 7; }
 
 class OtherBitnessTest : public ::testing::Test {
  protected:
@@ -154,7 +139,15 @@ class OtherBitnessTest : public ::testing::Test {
     m_dll = ProgramDirectory() + L"Stavora.dll";
     wchar_t temp[MAX_PATH];
     ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
-    m_ini = std::wstring(temp) + L"stavora-bitness-" + std::to_wstring(GetCurrentProcessId()) + L".ini";
+    const std::wstring stem = std::wstring(temp) + L"stavora-bitness-" + std::to_wstring(GetCurrentProcessId());
+    m_ini = stem + L".ini";
+    // Where the other bitness's DLL stands: a copy of this one, whose type
+    // library the platform reads when it unregisters that library; it is
+    // never loaded to run.
+    m_otherFolder = stem;
+    m_otherDll = stem + L"\\Stavora.dll";
+    CreateDirectoryW(m_otherFolder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(m_dll.c_str(), m_otherDll.c_str(), FALSE)) << "error " << GetLastError();
     ASSERT_TRUE(WriteBytes(m_ini, kIniText));
     m_hadPath = StringValue(HKEY_LOCAL_MACHINE, kSettingsKey, kPathValue) != "<none>";
     ASSERT_FALSE(m_hadPath) << "StavoraPath is set by something else in this prefix";
@@ -172,94 +165,191 @@ class OtherBitnessTest : public ::testing::Test {
       }
     }
     DeleteFileW(m_ini.c_str());
+    DeleteFileW(m_otherDll.c_str());
+    RemoveDirectoryW(m_otherFolder.c_str());
   }
 
   static long Regsvr32(const std::wstring& arguments) { return RunProgram(L"regsvr32.exe " + arguments); }
 
-  // The other bitness's registration as its regsvr32 leaves it in its own
-  // view: the class key naming its DLL and its type library's file entry.
-  static void WriteOtherBitnessRegistration(HKEY root) {
-    const std::wstring classes = kClasses;
-    ASSERT_TRUE(SetStringInView(root, classes + L"\\CLSID\\" + kClsid + L"\\InprocServer32", nullptr, kOtherDll,
-                                kOtherView));
-    ASSERT_TRUE(SetStringInView(root, classes + L"\\TypeLib\\" + kLibId + L"\\1.0\\0\\" + kOtherPlatform, nullptr,
-                                kOtherDll, kOtherView));
+  // The other bitness's registration as its own registration writes it, in
+  // its view of `root`: the DLL's two scripts run there naming the other
+  // file, and its type library's entries for the other platform.
+  void WriteOtherBitnessRegistration(HKEY root) {
+    HMODULE dll = LoadLibraryW(m_dll.c_str());
+    ASSERT_NE(nullptr, dll) << "error " << GetLastError();
+    {
+      stavora::CStavoraModule module(dll);
+      stavora::RegistrationModuleAdapter<stavora::CStavoraModule> adapter(module);
+      stavora::IRegistry& other = stavora::SystemRegistryView(kOtherRegistryView);
+      HKEY classes = nullptr;
+      ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(root, kClasses, 0, KEY_READ | KEY_WRITE | kOtherView, &classes));
+      const bool perUser = root == HKEY_CURRENT_USER;
+      const stavora::ScriptTarget target{other, perUser ? stavora::kNoKey : reinterpret_cast<stavora::RegKey>(classes),
+                                         perUser};
+      const std::u16string file(m_otherDll.begin(), m_otherDll.end());
+      EXPECT_HR(S_OK, stavora::RunRegistrationResourceFor(adapter, file.c_str(), stavora::kAppIdScriptId, true,
+                                                          stavora::kModuleVariables, target));
+      EXPECT_HR(S_OK, stavora::RunRegistrationResourceFor(adapter, file.c_str(), stavora::kLookupClassScriptId, true,
+                                                          nullptr, target));
+      stavora::OwnTypeLibraryCalls calls(dll);
+      stavora::TypeLibraryFacts facts;
+      EXPECT_HR(S_OK, calls.ReadFacts(&facts));
+      const stavora::RegKey classesKey = reinterpret_cast<stavora::RegKey>(classes);
+      EXPECT_EQ(0, stavora::WriteTypeLibraryEntries(other, classesKey, facts, stavora::PlatformOfView(kOtherRegistryView),
+                                                    file, stavora::HelpDirectoryOfPath(file)));
+      EXPECT_EQ(0, stavora::WriteInterfaceEntries(other, classesKey, facts));
+      RegCloseKey(classes);
+    }
+    FreeLibrary(dll);
   }
 
   std::wstring m_dll;
   std::wstring m_ini;
+  std::wstring m_otherFolder;
+  std::wstring m_otherDll;
   bool m_hadPath = false;
 };
 
-TEST_F(OtherBitnessTest, UnregisteringThisBitnessKeepsWhatTheOtherOneNeeds) {
+#define SKIP_WITHOUT_TWO_VIEWS()                                                                    \
+  if (!stavora::HasTwoRegistryViews())                                                              \
+  GTEST_SKIP() << "this platform keeps one registry view (32-bit Windows): there is no other bitness"
+
+TEST_F(OtherBitnessTest, UnregisteringThisBitnessLeavesTheOtherOneAsItWas) {
+  SKIP_WITHOUT_TWO_VIEWS();
   ASSERT_EQ(0, Regsvr32(L"/s \"" + m_dll + L"\""));
   WriteOtherBitnessRegistration(HKEY_LOCAL_MACHINE);
+  // An administrator's addition to the other view's class key.
+  ASSERT_TRUE(SetStringInView(HKEY_LOCAL_MACHINE, std::wstring(kClasses) + L"\\CLSID\\" + kClsid, L"AppID", kAppId,
+                              kOtherView));
+  const std::vector<std::string> other = ProductLines(kOtherView);
+  ASSERT_NE(std::string::npos, Joined(other).find("Stavora.StavoraLookup\\CurVer")) << Joined(other);
+  // The shared entries, as this process's view shows them.
+  std::vector<std::string> shared;
+  for (const std::string& line : ProductLines(kOwnView)) {
+    if (line.compare(0, 6, "CLSID\\") != 0 && line.compare(0, 10, "Interface\\") != 0) shared.push_back(line);
+  }
 
   ASSERT_EQ(0, Regsvr32(L"/u /s \"" + m_dll + L"\""));
-  // The other view holds the other bitness's whole registration: the shared
-  // ProgID and application-ID entries, the type library's version key (with
-  // the help folder the first registration recorded) and the dual
-  // interface's key, which the type-library unregistration had removed.
-  EXPECT_EQ(FullRegistration(kOtherDll, kOtherPlatform, DirectoryWithoutSlash(m_dll)), ProductDump(kOtherView));
-  // This bitness's own entries are gone.
-  const std::wstring ownClass = std::wstring(kClasses) + L"\\CLSID\\" + kClsid;
-  HKEY key = nullptr;
-  EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, ownClass.c_str(), 0, KEY_READ | kOwnView, &key));
-  EXPECT_EQ("<none>", StringValue(HKEY_CLASSES_ROOT,
-                                  std::wstring(L"TypeLib\\") + kLibId + L"\\1.0\\0\\" + (kIs64Bit ? L"win64" : L"win32"),
-                                  nullptr));
+  EXPECT_EQ(WithoutOwnTypeLibraryFile(other), ProductDump(kOtherView));
+  EXPECT_EQ(WithoutOwnTypeLibraryFile(shared), ProductDump(kOwnView)) << "the shared entries did not come back";
+  // This bitness's own entries are gone, and a second unregistration is done
+  // already and changes nothing.
+  EXPECT_EQ("", Joined(DumpTree(HKEY_LOCAL_MACHINE, kClasses, std::wstring(L"CLSID\\") + kClsid, kOwnView)));
+  EXPECT_EQ(0, Regsvr32(L"/u /s \"" + m_dll + L"\""));
+  EXPECT_EQ(WithoutOwnTypeLibraryFile(other), ProductDump(kOtherView));
 }
 
-TEST_F(OtherBitnessTest, PerUserUnregisteringKeepsWhatTheOtherOneNeeds) {
+TEST_F(OtherBitnessTest, NothingComesBackForAnOtherBitnessWhoseFileIsGone) {
+  SKIP_WITHOUT_TWO_VIEWS();
+  ASSERT_EQ(0, Regsvr32(L"/s \"" + m_dll + L"\""));
+  WriteOtherBitnessRegistration(HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(DeleteFileW(m_otherDll.c_str()));
+
+  ASSERT_EQ(0, Regsvr32(L"/u /s \"" + m_dll + L"\""));
+  const std::string other = ProductDump(kOtherView);
+  // The shared application-ID entries went with this registration and stay
+  // gone; the other view's own class key is not this unregistration's.
+  EXPECT_EQ(std::string::npos, other.find("AppID\\Stavora.DLL")) << other;
+  EXPECT_NE(std::string::npos, other.find("CLSID\\" + Narrow(kClsid) + "\\InprocServer32")) << other;
+}
+
+TEST_F(OtherBitnessTest, WinePerUserClassesAreOneTreeForBothViewsSoNothingIsWrittenBack) {
+  SKIP_WITHOUT_TWO_VIEWS();
   // Where per-user classes are one key for both bitnesses (Wine), the two
   // registrations are the same entries and cannot stand side by side.
   const std::wstring probe = std::wstring(kClasses) + L"\\CLSID\\" + kClsid;
   ASSERT_TRUE(SetStringInView(HKEY_CURRENT_USER, probe, nullptr, L"probe", kOtherView));
-  const bool separate = StringValue(HKEY_CURRENT_USER, probe, nullptr) == "<none>";
+  const bool oneTree = StringValue(HKEY_CURRENT_USER, probe, nullptr) != "<none>";
   DeleteTreeInView(HKEY_CURRENT_USER, probe, kOtherView);
-  if (!separate) GTEST_SKIP() << "this platform keeps per-user class keys in one registry view for both bitnesses";
+  if (!oneTree) GTEST_SKIP() << "this platform keeps per-user class keys per registry view";
 
   ASSERT_EQ(0, Regsvr32(L"/s /n /i:user \"" + m_dll + L"\""));
-  WriteOtherBitnessRegistration(HKEY_CURRENT_USER);
+  ASSERT_NE("", ProductDump(kOtherView, HKEY_CURRENT_USER));
   ASSERT_EQ(0, Regsvr32(L"/u /s /n /i:user \"" + m_dll + L"\""));
-  const std::string other = ProductDump(kOtherView, HKEY_CURRENT_USER);
-  for (const char* entry : {"Stavora.StavoraLookup\\CurVer = \"Stavora.StavoraLookup.1\"",
-                            "Stavora.StavoraLookup.1 = \"StavoraLookup Class\"", "AppID\\Stavora.DLL"}) {
-    EXPECT_NE(std::string::npos, other.find(entry)) << entry << " is missing from:\n" << other;
-  }
+  EXPECT_EQ("", ProductDump(kOtherView, HKEY_CURRENT_USER));
+  EXPECT_EQ("", ProductDump(kOwnView, HKEY_CURRENT_USER));
 }
 
-TEST_F(OtherBitnessTest, OtherBitnessUnregisteringKeepsThisOnesClientsWorking) {
+TEST_F(OtherBitnessTest, OnOneRegistryViewUnregistrationWritesNothingBack) {
+  if (stavora::HasTwoRegistryViews()) GTEST_SKIP() << "this platform has two registry views";
   ASSERT_EQ(0, Regsvr32(L"/s \"" + m_dll + L"\""));
-  const std::string registered = ProductDump(kOwnView);
+  ASSERT_NE("", ProductDump(kOwnView));
+  ASSERT_EQ(0, Regsvr32(L"/u /s \"" + m_dll + L"\""));
+  EXPECT_EQ("", ProductDump(kOwnView));
+  EXPECT_EQ(0, Regsvr32(L"/u /s \"" + m_dll + L"\""));
+  EXPECT_EQ("", ProductDump(kOwnView));
+}
+
+// The other bitness's unregistration, run here: the same sequence with the
+// other view as its own, and the platform's type-library unregistration of
+// the other platform's entry.
+class OtherBitnessTypeLibrary final : public stavora::ITypeLibraryCalls {
+ public:
+  explicit OtherBitnessTypeLibrary(HMODULE dll) : m_own(dll) {}
+  std::int32_t Register(bool) override { return E_NOTIMPL; }
+  std::int32_t Unregister(bool) override {
+    GUID libId{};
+    CLSIDFromString(kLibId, &libId);
+    return UnRegisterTypeLib(libId, 1, 0, 0, kIs64Bit ? SYS_WIN32 : SYS_WIN64);
+  }
+  std::int32_t ReadFacts(stavora::TypeLibraryFacts* facts) override { return m_own.ReadFacts(facts); }
+
+ private:
+  stavora::OwnTypeLibraryCalls m_own;
+};
+
+class OtherBitnessHost final : public stavora::IRegistrationHost {
+ public:
+  OtherBitnessHost(stavora::ModuleRegistrationHost& own, HMODULE dll) : m_own(own), m_typeLibrary(dll) {}
+  stavora::IRegistry& Registry(stavora::RegistryView view) override { return stavora::SystemRegistryView(view); }
+  stavora::RegistryView OwnView() const override { return kOtherRegistryView; }
+  bool HasOtherView() const override { return true; }
+  std::int32_t RunAppIdScript(bool registering, const stavora::ScriptTarget& target) override {
+    return m_own.RunAppIdScript(registering, target);
+  }
+  std::int32_t UpdateClassRows(bool registering, const stavora::ScriptTarget& target) override {
+    return m_own.UpdateClassRows(registering, target);
+  }
+  stavora::ITypeLibraryCalls& TypeLibrary() override { return m_typeLibrary; }
+  bool FileExists(const stavora::WString& path, bool expand) override { return m_own.FileExists(path, expand); }
+  void Log(const stavora::WString& message) override { m_own.Log(message); }
+
+ private:
+  stavora::ModuleRegistrationHost& m_own;
+  OtherBitnessTypeLibrary m_typeLibrary;
+};
+
+TEST_F(OtherBitnessTest, OtherBitnessUnregisteringKeepsThisOnesClientsWorking) {
+  SKIP_WITHOUT_TWO_VIEWS();
+  ASSERT_EQ(0, Regsvr32(L"/s \"" + m_dll + L"\""));
+  WriteOtherBitnessRegistration(HKEY_LOCAL_MACHINE);
+  const std::vector<std::string> registered = ProductLines(kOwnView);
   MtaOutcome before = ReadThroughMtaClient();
   ASSERT_HR(S_OK, before.hr) << "at " << before.step;
   ASSERT_EQ("db01.example", before.value);
 
-  // What the other bitness's unregistration removes of what the views share:
-  // the ProgID keys (one pair for both views on Windows), the application
-  // ID, and the dual interface's key, which the platform's type-library
-  // unregistration removes from both views.
-  for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-    for (const std::wstring& tree : {std::wstring(L"Stavora.StavoraLookup"), std::wstring(L"Stavora.StavoraLookup.1"),
-                                     std::wstring(L"AppID\\") + kAppId, std::wstring(L"AppID\\Stavora.DLL"),
-                                     std::wstring(L"Interface\\") + kIid}) {
-      DeleteTreeInView(HKEY_LOCAL_MACHINE, std::wstring(kClasses) + L"\\" + tree, view);
-    }
-  }
-  MtaOutcome broken = ReadThroughMtaClient();
-  ASSERT_TRUE(FAILED(broken.hr)) << "the client still worked without the shared entries";
-
-  // The other bitness's DLL then runs this code, naming this view.
   HMODULE dll = LoadLibraryW(m_dll.c_str());
   ASSERT_NE(nullptr, dll) << "error " << GetLastError();
   {
     stavora::CStavoraModule module(dll);
-    EXPECT_HR(S_OK, stavora::KeepRegistrationOfView(module, dll, kOwnRegistryView));
+    stavora::ClassTable table(dll,
+                              stavora::ClassEntry{&CLSID_StavoraLookup,
+                                                  &stavora::UpdateClassRegistryFrom<stavora::kLookupClassScriptId>,
+                                                  nullptr, nullptr},
+                              &stavora::CStavoraModule::InitialiseLock);
+    stavora::ModuleRegistrationHost own(table, module);
+    OtherBitnessHost other(own, dll);
+    EXPECT_HR(S_OK, stavora::UnregisterModule(other, false, stavora::kLookupSharedRegistration));
   }
   FreeLibrary(dll);
 
-  EXPECT_EQ(registered, ProductDump(kOwnView));
+  // This bitness's registration is whole again, the other one's is gone.
+  const std::string otherPlatform = "\\0\\" + std::string(kIs64Bit ? "win32" : "win64");
+  std::vector<std::string> expected;
+  for (const std::string& line : registered) {
+    if (line.find(otherPlatform) == std::string::npos) expected.push_back(line);
+  }
+  EXPECT_EQ(Joined(expected), ProductDump(kOwnView));
   MtaOutcome after = ReadThroughMtaClient();
   EXPECT_HR(S_OK, after.hr) << "at " << after.step;
   EXPECT_EQ("db01.example", after.value);
@@ -267,6 +357,8 @@ TEST_F(OtherBitnessTest, OtherBitnessUnregisteringKeepsThisOnesClientsWorking) {
 
 TEST_F(OtherBitnessTest, BothBitnessesSideBySideThroughRegsvr32) {
   const std::wstring dll32 = ProgramDirectory() + L"..\\win32\\Stavora.dll";
+  SKIP_WITHOUT_TWO_VIEWS();
+  if (!kIs64Bit) GTEST_SKIP() << "the 64-bit build's tests drive both DLLs; this is the 32-bit build";
   if (!OtherBitnessRuns()) {
     GTEST_SKIP() << "32-bit programs cannot run on this machine: the side-by-side registration of the 32-bit DLL "
                     "is not tried here";

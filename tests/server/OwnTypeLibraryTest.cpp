@@ -167,8 +167,8 @@ TEST(OwnTypeLibrary, NeitherResourceNorTlbGivesTheSecondLoadsError) {
   EXPECT_HR(expected, LoadOwnTypeLibrary(kernel, &loaded));
   EXPECT_FALSE(loaded.library);
   EXPECT_FALSE(loaded.path);
-  EXPECT_HR(expected, RegisterOwnTypeLibrary(kernel));
-  EXPECT_HR(expected, UnregisterOwnTypeLibrary(kernel));
+  EXPECT_HR(expected, RegisterOwnTypeLibrary(kernel, false));
+  EXPECT_HR(expected, UnregisterOwnTypeLibrary(kernel, false));
 }
 
 }  // namespace

@@ -180,6 +180,8 @@ TEST_F(RegistrationDllTest, Regsvr32WritesTheListedEntriesAndUnregistersThem) {
 
   ASSERT_EQ(0, Regsvr32(L"/u /s \"" + m_dll + L"\""));
   EXPECT_EQ("", MachineEntries());
+  // Unregistering what is not registered is done already.
+  EXPECT_EQ(0, Regsvr32(L"/u /s \"" + m_dll + L"\""));
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"AppID"));
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID"));
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, TypeLibKey()));
@@ -229,7 +231,7 @@ TEST_F(RegistrationDllTest, PerUserSwitchHoldsForLaterCallsInTheProcess) {
   EXPECT_EQ("<none>", TypeLibPath());
 }
 
-TEST_F(RegistrationDllTest, UnregisteringWithoutTheTypeLibraryKeepsTheAppIdEntries) {
+TEST_F(RegistrationDllTest, UnregisteringAfterTheTypeLibraryWentRemovesTheRest) {
   LoadedDll dll(m_dll);
   ASSERT_TRUE(dll.Loaded());
   ASSERT_HR(S_OK, dll.registerServer());
@@ -237,9 +239,8 @@ TEST_F(RegistrationDllTest, UnregisteringWithoutTheTypeLibraryKeepsTheAppIdEntri
   const HRESULT notRegistered = UnRegisterTypeLib(LibId(), 1, 0, 0, NativeSysKind());
   ASSERT_TRUE(FAILED(notRegistered)) << HrText(notRegistered);
 
-  EXPECT_HR(notRegistered, dll.unregisterServer());
-  // The class script ran first; the application-ID script never did.
-  EXPECT_EQ(ExpectedAppIdEntries(), MachineEntries());
+  EXPECT_HR(S_OK, dll.unregisterServer());
+  EXPECT_EQ("", MachineEntries());
 }
 
 TEST_F(RegistrationDllTest, ThreadLocaleIsRestoredWhetherRegistrationSucceedsOrFails) {
@@ -252,8 +253,6 @@ TEST_F(RegistrationDllTest, ThreadLocaleIsRestoredWhetherRegistrationSucceedsOrF
     EXPECT_EQ(own, GetThreadLocale()) << "after a registration that succeeded";
     EXPECT_HR(S_OK, dll.unregisterServer());
     EXPECT_EQ(own, GetThreadLocale()) << "after an unregistration that succeeded";
-    EXPECT_TRUE(FAILED(dll.unregisterServer()));
-    EXPECT_EQ(own, GetThreadLocale()) << "after an unregistration that failed";
   }
   {
     const std::wstring broken = MakeCopy(L"Stavora.dll", L"REGISTRY", 102, "HKCR\r\n{\r\n\tBroken\\Name\r\n}\r\n");
@@ -263,11 +262,13 @@ TEST_F(RegistrationDllTest, ThreadLocaleIsRestoredWhetherRegistrationSucceedsOrF
     EXPECT_EQ(own, GetThreadLocale()) << "after a registration that failed";
     EXPECT_HR(kDispException, dll.install(TRUE, nullptr));
     EXPECT_EQ(own, GetThreadLocale()) << "after an install that failed";
+    EXPECT_HR(kDispException, dll.unregisterServer());
+    EXPECT_EQ(own, GetThreadLocale()) << "after an unregistration that failed";
   }
   SetThreadLocale(LOCALE_USER_DEFAULT);
 }
 
-TEST_F(RegistrationDllTest, BrokenClassScriptStopsRegistrationAndItsUndo) {
+TEST_F(RegistrationDllTest, BrokenClassScriptStopsRegistrationButNotItsUndo) {
   // The class script fails at its second entry, after writing the first.
   const std::wstring broken = MakeCopy(L"Stavora.dll", L"REGISTRY", 102,
                                        "HKCR\r\n{\r\n\tStavora.StavoraLookup.1 = s 'StavoraLookup Class'\r\n"
@@ -281,10 +282,11 @@ TEST_F(RegistrationDllTest, BrokenClassScriptStopsRegistrationAndItsUndo) {
   EXPECT_EQ("<none>", TypeLibPath());
 
   RemoveAllEntries();
-  // Install's undo runs the class script first, which fails again, so the
-  // application-ID entries stay; the registration's failure is returned.
+  // Install's undo runs the class script first, which fails again, and goes
+  // on to remove the application-ID entries; the registration's failure is
+  // returned.
   EXPECT_HR(kDispException, dll.install(TRUE, nullptr));
-  EXPECT_EQ(ExpectedAppIdEntries(), MachineEntries());
+  EXPECT_EQ("", MachineEntries());
 }
 
 TEST_F(RegistrationDllTest, TypeLibraryComesFromTheTlbBesideAModuleWithoutOne) {
@@ -300,7 +302,7 @@ TEST_F(RegistrationDllTest, TypeLibraryComesFromTheTlbBesideAModuleWithoutOne) {
   EXPECT_EQ("<none>", TypeLibPath());
 }
 
-TEST_F(RegistrationDllTest, InstallWithoutAnyTypeLibraryFailsAndUndoesTheClassEntries) {
+TEST_F(RegistrationDllTest, InstallWithoutAnyTypeLibraryFailsAndUndoesEverything) {
   const std::wstring copy = MakeCopy(L"StavoraCopy.dll", L"TYPELIB", 1, kNotATypeLibrary);
   const std::wstring tlb = m_copies + L"\\StavoraCopy.tlb";
   ITypeLib* none = nullptr;
@@ -310,9 +312,9 @@ TEST_F(RegistrationDllTest, InstallWithoutAnyTypeLibraryFailsAndUndoesTheClassEn
   LoadedDll dll(copy);
   ASSERT_TRUE(dll.Loaded());
   EXPECT_HR(expected, dll.install(TRUE, nullptr));
-  // The undo removed the class entries, then failed at the type library, so
-  // the application-ID script did not run.
-  EXPECT_EQ(ExpectedAppIdEntries(), MachineEntries());
+  // The undo removed the class entries, failed at the type library, and
+  // still removed the application-ID entries.
+  EXPECT_EQ("", MachineEntries());
 }
 
 }  // namespace

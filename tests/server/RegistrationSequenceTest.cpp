@@ -40,7 +40,7 @@ RowScript g_row;
 // One entry per call: "register" or "unregister", then whether the
 // application-ID script's key and the type library were present, and whether
 // the thread ran in the system's locale.
-HRESULT RecordingRow(CStavoraModule&, bool registering) {
+HRESULT RecordingRow(CStavoraModule&, bool registering, const ScriptTarget&) {
   std::string call = registering ? "register" : "unregister";
   call += AppScriptApplied() ? " app" : " -";
   call += TypeLibRegistered() ? " tlb" : " -";
@@ -119,7 +119,7 @@ TEST_F(RegistrationSequenceTest, UnregisterRunsRowsThenTypeLibraryThenAppIdScrip
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software"));
 }
 
-TEST_F(RegistrationSequenceTest, FailedRowEndsEitherSequenceAndEarlierStepsStay) {
+TEST_F(RegistrationSequenceTest, FailedRowEndsRegistrationButUnregistrationRunsEveryStep) {
   ClassTable table = MakeTable();
   g_row.registerResult = E_ACCESSDENIED;
   EXPECT_HR(E_ACCESSDENIED, RegisterServer(table, m_module));
@@ -132,20 +132,20 @@ TEST_F(RegistrationSequenceTest, FailedRowEndsEitherSequenceAndEarlierStepsStay)
   g_row.calls.clear();
   EXPECT_HR(HRESULT_FROM_WIN32(ERROR_KEY_DELETED), UnregisterServer(table, m_module));
   EXPECT_EQ("[unregister app - system-locale]", Calls());
-  EXPECT_TRUE(AppScriptApplied()) << "the application-ID script ran after a failed row";
+  EXPECT_FALSE(AppScriptApplied()) << "the application-ID script did not run after a failed row";
 }
 
-TEST_F(RegistrationSequenceTest, FailedTypeLibraryStepIsTheResultAndKeepsAppIdEntries) {
+TEST_F(RegistrationSequenceTest, FailedTypeLibraryStepIsTheResultAndTheOtherStepsStillRun) {
   // A type-library module that names no loaded module: its path cannot be had.
   ClassTable table = MakeTable(reinterpret_cast<HINSTANCE>(0x10000));
   EXPECT_HR(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), RegisterServer(table, m_module));
   EXPECT_TRUE(AppScriptApplied());
   EXPECT_HR(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), UnregisterServer(table, m_module));
   EXPECT_EQ("[register app - system-locale][unregister app - system-locale]", Calls());
-  EXPECT_TRUE(AppScriptApplied()) << "the application-ID script ran after the type library failed";
+  EXPECT_FALSE(AppScriptApplied()) << "the application-ID script did not run after the type library failed";
 }
 
-TEST_F(RegistrationSequenceTest, UnregisteringANeverRegisteredTypeLibraryFailsBeforeTheAppIdScript) {
+TEST_F(RegistrationSequenceTest, UnregisteringATypeLibraryThatIsNotRegisteredCountsAsDone) {
   ClassTable table = MakeTable();
   ASSERT_HR(S_OK, RegisterServer(table, m_module));
   ASSERT_HR(S_OK, UnRegisterTypeLib(LibId(), 1, 0, 0, NativeSysKind()));
@@ -153,18 +153,21 @@ TEST_F(RegistrationSequenceTest, UnregisteringANeverRegisteredTypeLibraryFailsBe
   const HRESULT notRegistered = UnRegisterTypeLib(LibId(), 1, 0, 0, NativeSysKind());
   ASSERT_TRUE(FAILED(notRegistered)) << stavora_test::HrText(notRegistered);
 
-  EXPECT_HR(notRegistered, UnregisterServer(table, m_module));
-  EXPECT_TRUE(AppScriptApplied());
+  EXPECT_HR(S_OK, UnregisterServer(table, m_module));
+  EXPECT_FALSE(AppScriptApplied());
+  // And once more, with nothing left at all.
+  EXPECT_HR(S_OK, UnregisterServer(table, m_module));
 }
 
 TEST_F(RegistrationSequenceTest, InstallUndoesAFailedRegistrationAndReturnsItsFailure) {
   ClassTable table = MakeTable();
   g_row.registerResult = E_OUTOFMEMORY;
-  // The undo fails too (the type library was never registered); its result
-  // is not the one returned.
+  // The undo's own failure (the row fails it too) is not the one returned;
+  // it still removes what the registration wrote.
+  g_row.unregisterResult = E_ACCESSDENIED;
   EXPECT_HR(E_OUTOFMEMORY, InstallServer(table, m_module, TRUE, nullptr));
   EXPECT_EQ("[register app - system-locale][unregister app - system-locale]", Calls());
-  EXPECT_TRUE(AppScriptApplied()) << "the undo's unregistration went on past the type library";
+  EXPECT_FALSE(AppScriptApplied()) << "the undo left the application-ID script's entries";
   EXPECT_FALSE(PerUserRegistration());
 
   // A successful registration is not undone.

@@ -3,6 +3,13 @@
 // rows. Key and value names compare without regard to ASCII case; handles are
 // tracked so that a run can be checked for leaked or doubly closed keys; the
 // error codes are the real registry's.
+//
+// Used directly, every root is a plain tree of its own ("HKCR" included).
+// Through As(caller), the same trees are seen as a process of that bitness
+// sees the registry of Windows 7 and later: the 32-bit and 64-bit views of
+// the classes keys, and HKEY_CLASSES_ROOT as the merged view of the per-user
+// and the machine's classes. The rules are in MemoryRegistry.cpp, each with
+// the page that documents it.
 #pragma once
 
 #include <cstddef>
@@ -25,7 +32,16 @@ class MemoryRegistry final : public IRegistry {
     std::vector<std::uint8_t> data;
   };
 
+  struct Node;  // one key, with its values and subkeys
+
   enum class Operation { kOpen, kCreate, kClose, kSetValue, kDeleteValue, kDeleteKey, kEnum, kQuery, kCount };
+
+  // Who looks: a 32-bit or a 64-bit process on 64-bit Windows, or a 32-bit
+  // process on 32-bit Windows, where there is one registry view.
+  enum class Caller { k32On64, k64On64, k32On32 };
+  // The view added to every call's access, as KEY_WOW64_32KEY or
+  // KEY_WOW64_64KEY would be; kProcess adds nothing.
+  enum class View { kProcess, k32, k64 };
 
   MemoryRegistry();
   ~MemoryRegistry() override;
@@ -41,6 +57,13 @@ class MemoryRegistry final : public IRegistry {
   std::int32_t DeleteKey(RegKey parent, const char16_t* name) override;
   std::int32_t EnumKey(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* length) override;
   std::int32_t QuerySubkeyCount(RegKey key, std::uint32_t* count) override;
+  std::int32_t QueryValue(RegKey key, const char16_t* name, std::uint32_t* type, void* data,
+                          std::uint32_t* bytes) override;
+  std::int32_t EnumValue(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* length) override;
+
+  // The registry as `caller` sees it, over the same trees. The object lives
+  // as long as this registry; its handles count with this registry's.
+  IRegistry& As(Caller caller, View view = View::kProcess);
 
   // Setting up and inspecting. Paths start with a root's short name ("HKCR",
   // "HKCU", "HKLM", "HKU", "HKPD", "HKCC", "HKDD") and separate keys with
@@ -58,7 +81,8 @@ class MemoryRegistry final : public IRegistry {
 
   bool KeyExists(const WString& path) const;
   const Value* FindValue(const WString& path, const WString& name) const;
-  // Every key and value below the roots, one line each, in insertion order:
+  // Every key and value below the roots, one line each, in insertion order
+  // (the physical trees: a 32-bit view's keys show under Wow6432Node):
   // "HKCR\A\B" for a key, "HKCR\A\B @ = S:text" for its default value,
   // "HKCR\A\B name = S:text" for a named one. Strings show as S:text, other
   // types as T<type>:<hex bytes>.
@@ -83,18 +107,47 @@ class MemoryRegistry final : public IRegistry {
   std::size_t MutationCount() const { return m_mutations; }
 
  private:
-  struct Node;
-  struct Handle {
+  struct Lens;
+  class Session;
+  // Where a key lives: its own node, and for a key of the merged classes
+  // root whose subkeys merge, the machine's key whose subkeys show beside
+  // the per-user key's.
+  struct Place {
     std::shared_ptr<Node> node;
+    std::shared_ptr<Node> mergedMachine;
+  };
+  struct Handle {
+    Place place;
     std::uint32_t access = 0;
+    RegKey root = kNoKey;
+    std::vector<WString> logical;  // the path below `root` as the caller named it
+    bool view32 = false;
   };
 
-  std::int32_t Resolve(RegKey key, std::shared_ptr<Node>* node, std::uint32_t* access);
   std::int32_t Injected(Operation op);
-  RegKey NewHandle(const std::shared_ptr<Node>& node, std::uint32_t access);
+  std::int32_t Resolve(const Lens& lens, RegKey key, Handle* handle);
+  std::int32_t Locate(const Lens& lens, RegKey root, const std::vector<WString>& logical, bool view32,
+                      Place* place) const;
+  std::shared_ptr<Node> RootNode(RegKey key) const;
+  RegKey NewHandle(const Handle& handle);
   std::shared_ptr<Node> FindPath(const WString& path, bool create) const;
 
+  std::int32_t DoOpen(const Lens& lens, RegKey parent, const char16_t* name, std::uint32_t access, RegKey* key);
+  std::int32_t DoCreate(const Lens& lens, RegKey parent, const char16_t* name, std::uint32_t access, RegKey* key);
+  std::int32_t DoClose(RegKey key);
+  std::int32_t DoSetValue(const Lens& lens, RegKey key, const char16_t* name, std::uint32_t type, const void* data,
+                          std::uint32_t bytes);
+  std::int32_t DoDeleteValue(const Lens& lens, RegKey key, const char16_t* name);
+  std::int32_t DoDeleteKey(const Lens& lens, RegKey parent, const char16_t* name);
+  std::int32_t DoEnumKey(const Lens& lens, RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* length);
+  std::int32_t DoQuerySubkeyCount(const Lens& lens, RegKey key, std::uint32_t* count);
+  std::int32_t DoQueryValue(const Lens& lens, RegKey key, const char16_t* name, std::uint32_t* type, void* data,
+                            std::uint32_t* bytes);
+  std::int32_t DoEnumValue(const Lens& lens, RegKey key, std::uint32_t index, char16_t* name,
+                           std::uint32_t* length);
+
   std::vector<std::shared_ptr<Node>> m_roots;
+  std::vector<std::unique_ptr<Session>> m_sessions;
   std::map<RegKey, Handle> m_handles;
   RegKey m_nextHandle = 0x1000;
   std::size_t m_handleErrors = 0;
