@@ -201,13 +201,16 @@ function pointConfiguration(k) {
   stepDone("configure " + k.bits);
 }
 
-var vbscriptPresent = {};
+var engineSwitchIgnored = {};
 function runClients(k) {
   var clients = [{ file: "Client.vbs", engine: "VBScript" }, { file: "Client.js", engine: "JScript" }];
   for (var c = 0; c < clients.length; c++) {
     var label = k.name + " " + clients[c].engine;
+    // The engine's ProgID is shared by both views on Windows; Wine keeps it
+    // in the 64-bit view only, so either view's copy counts.
     if (clients[c].engine === "VBScript" &&
-        !regExists("HKLM\\SOFTWARE\\Classes\\VBScript\\CLSID", null, k.view)) {
+        !regExists("HKLM\\SOFTWARE\\Classes\\VBScript\\CLSID", null, k.view) &&
+        !regExists("HKLM\\SOFTWARE\\Classes\\VBScript\\CLSID", null, "")) {
       fail(label + ": VBScript is not installed on this machine (an optional feature of Windows); " +
            "VBScript clients cannot run");
       continue;
@@ -217,9 +220,20 @@ function runClients(k) {
     file.Write(INI_TEXT);
     file.Close();
     if (fso.FileExists(resultFile)) fso.DeleteFile(resultFile);
-    run(quote(k.dir + "\\cscript.exe") + " //nologo //E:" + clients[c].engine + " " +
-        quote(base + "\\check\\" + clients[c].file) + " " + quote(ini) + " " + quote(resultFile) + " " +
-        quote(stageDir) + " " + quote(replaceFile) + (admin ? "" : " create-only"));
+    var script = quote(base + "\\check\\" + clients[c].file) + " " + quote(ini) + " " + quote(resultFile) + " " +
+                 quote(stageDir) + " " + quote(replaceFile) + (admin ? "" : " create-only");
+    // The engine is named, whatever program .vbs and .js files are
+    // associated with; a host that does not take //E: runs nothing and
+    // leaves no result file, and is asked again by the file's extension.
+    run(quote(k.dir + "\\cscript.exe") + " //nologo //E:" + clients[c].engine + " " + script);
+    if (!fso.FileExists(resultFile)) {
+      if (!engineSwitchIgnored[k.bits]) {
+        WScript.Echo("NOTE: " + k.dir + "\\cscript.exe ran nothing with //E:" + clients[c].engine +
+                     "; running the clients by their file extension");
+      }
+      engineSwitchIgnored[k.bits] = true;
+      run(quote(k.dir + "\\cscript.exe") + " //nologo " + script);
+    }
     var done = false;
     if (fso.FileExists(resultFile)) {
       var lines = fso.OpenTextFile(resultFile, FOR_READING).ReadAll().split(/\r?\n/);

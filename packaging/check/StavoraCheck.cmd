@@ -24,9 +24,17 @@ if "%enabled%"=="0x0" goto :disabled
 
 set "ran=%TEMP%\StavoraCheck-started-%RANDOM%%RANDOM%.txt"
 if exist "%ran%" del "%ran%"
+rem The engine is named, so that a machine that opens .js files with
+rem something else still runs the check.
 "%SystemRoot%\System32\cscript.exe" //nologo //E:JScript "%~dp0check\Check.js" "%~dp0." "%ran%" %*
 set "code=%ERRORLEVEL%"
+if exist "%ran%" goto :ran
+rem A script host that does not take //E: (Wine's runs nothing then) is
+rem asked again by the file's extension.
+"%SystemRoot%\System32\cscript.exe" //nologo "%~dp0check\Check.js" "%~dp0." "%ran%" %*
+set "code=%ERRORLEVEL%"
 if not exist "%ran%" goto :notrun
+:ran
 del "%ran%"
 exit /b %code%
 
