@@ -7,12 +7,16 @@
 // description. Prints one WiX RegistryValue element per value.
 //
 //   msi_registry_rows --idl Stavora.idl --module PATH --platform win32|win64
-//                     [--variable NAME=VALUE]... [--help-directory]
-//                     SCRIPT.rgs...
+//                     [--variable NAME=VALUE]... [--part own|shared]
+//                     [--help-directory FOLDER] SCRIPT.rgs...
 //
-// --help-directory adds the HELPDIR row (the module's folder, as type-library
-// registration records it). The version key holding it is shared by both
-// bitnesses, so only one of their components carries the row.
+// Windows keeps one copy of some of these keys for both bitnesses (ProgIDs,
+// AppID, the type library's version key) and one per registry view of the
+// others (CLSID, Interface, the type library's win32 or win64 key). Windows
+// Installer wants each resource in one component, so --part own prints the
+// entries of this bitness alone and --part shared the common ones; without
+// --part, all of them. --help-directory gives the HELPDIR value (the folder
+// type-library registration records); without it the row is left out.
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -245,15 +249,24 @@ bool EndsWith(const WString& text, const WString& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+bool StartsWith(const WString& text, const WString& head) { return text.compare(0, head.size(), head) == 0; }
+
+// Whether a key below the classes root exists once per registry view: the
+// class and interface trees, and a type library's file key for one platform.
+bool IsPerView(const WString& key) {
+  if (StartsWith(key, u"CLSID\\") || StartsWith(key, u"Interface\\")) return true;
+  if (!StartsWith(key, u"TypeLib\\")) return false;
+  return key.find(u"\\win32") != WString::npos || key.find(u"\\win64") != WString::npos;
+}
+
 int Usage() {
   std::cerr << "usage: msi_registry_rows --idl FILE --module PATH --platform win32|win64 "
-               "[--variable NAME=VALUE]... [--help-directory] SCRIPT...\n";
+               "[--variable NAME=VALUE]... [--part own|shared] [--help-directory FOLDER] SCRIPT...\n";
   return 2;
 }
 
 int Run(int argc, char** argv) {
-  std::string idl, module, platform;
-  bool haveHelpDirectory = false;
+  std::string idl, module, platform, part, helpDirectory;
   std::vector<std::pair<std::string, std::string>> variables;
   std::vector<std::string> scripts;
   for (int i = 1; i < argc; ++i) {
@@ -265,8 +278,10 @@ int Run(int argc, char** argv) {
       module = argv[++i];
     } else if (arg == "--platform" && hasValue) {
       platform = argv[++i];
-    } else if (arg == "--help-directory") {
-      haveHelpDirectory = true;
+    } else if (arg == "--help-directory" && hasValue) {
+      helpDirectory = argv[++i];
+    } else if (arg == "--part" && hasValue) {
+      part = argv[++i];
     } else if (arg == "--variable" && hasValue) {
       const std::string pair = argv[++i];
       const std::size_t equals = pair.find('=');
@@ -278,7 +293,8 @@ int Run(int argc, char** argv) {
       return Usage();
     }
   }
-  if (idl.empty() || module.empty() || scripts.empty() || (platform != "win32" && platform != "win64")) {
+  if (idl.empty() || module.empty() || scripts.empty() || (platform != "win32" && platform != "win64") ||
+      (!part.empty() && part != "own" && part != "shared")) {
     return Usage();
   }
 
@@ -323,7 +339,7 @@ int Run(int argc, char** argv) {
   }
   const WString path = Widen(module);
   std::int32_t status = WriteTypeLibraryEntries(registry, regkey::kClassesRoot, facts, Widen(platform).c_str(), path,
-                                                HelpDirectoryOfPath(path));
+                                                Widen(helpDirectory));
   if (status == 0) status = WriteInterfaceEntries(registry, regkey::kClassesRoot, facts);
   if (status != 0) {
     std::cerr << "msi_registry_rows: writing the type library's entries failed with error " << status << "\n";
@@ -335,7 +351,9 @@ int Run(int argc, char** argv) {
       std::cerr << "msi_registry_rows: an entry outside the classes root: " << Narrow(key.path) << "\n";
       return 1;
     }
-    if (!haveHelpDirectory && EndsWith(key.path, u"\\HELPDIR")) continue;
+    if (helpDirectory.empty() && EndsWith(key.path, u"\\HELPDIR")) continue;
+    const bool perView = IsPerView(key.path.substr(5));
+    if ((part == "own" && !perView) || (part == "shared" && perView)) continue;
     bool lossy = false;
     const std::string keyName = XmlAttribute(Narrow(key.path.substr(5), &lossy));
     if (key.values.empty() && key.subkeyCount == 0) {

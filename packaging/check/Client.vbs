@@ -1,16 +1,20 @@
-' One client run of verify.cmd (VBScript): creates Stavora.StavoraLookup and
-' checks it against the INI file Verify.js wrote. Writes "PASS: ..." and
-' "FAIL: ..." lines and a closing "DONE" to the result file.
-' Usage: cscript //nologo Client.vbs <INI file> <result file> [create-only]
+' One client run of StavoraCheck.cmd (VBScript): creates
+' Stavora.StavoraLookup and checks it against the INI file Check.js wrote.
+' Writes "PASS: ..." and "FAIL: ..." lines and a closing "DONE" to the
+' result file.
+' Usage: cscript //nologo //E:VBScript Client.vbs <INI file> <result file>
+'          <staging folder beside the INI file's> <ReplaceFile.exe> [create-only]
 Option Explicit
 
-Dim fso, shell, iniPath, result, createOnly
+Dim fso, shell, iniPath, result, stageDir, replaceFile, createOnly
 Set fso = CreateObject("Scripting.FileSystemObject")
 Set shell = CreateObject("WScript.Shell")
 iniPath = WScript.Arguments(0)
 Set result = fso.CreateTextFile(WScript.Arguments(1), True)
+stageDir = WScript.Arguments(2)
+replaceFile = WScript.Arguments(3)
 createOnly = False
-If WScript.Arguments.Count > 2 Then createOnly = (WScript.Arguments(2) = "create-only")
+If WScript.Arguments.Count > 4 Then createOnly = (WScript.Arguments(4) = "create-only")
 
 Sub Report(ok, what)
   If ok Then result.WriteLine "PASS: " & what Else result.WriteLine "FAIL: " & what
@@ -71,7 +75,7 @@ Sub WriteText(path, text)
 End Sub
 
 Sub RunChecks()
-  Dim lookup, fresh, moved, deleted
+  Dim lookup, staged, moved, replacement, replaced, deleted
   Set lookup = CreateObject("Stavora.StavoraLookup")
   Report True, "create Stavora.StavoraLookup"
   If createOnly Then
@@ -89,12 +93,23 @@ Sub RunChecks()
                      "[Paths]" & vbCrLf & "Logs=C:\Logs" & vbCrLf
   Check "an edit seen by the live object", "db02.example", WaitFor(lookup, "Database", "Server", "db02.example")
 
-  fresh = iniPath & ".new"
-  WriteText fresh, "[Database]" & vbCrLf & "Server=db03.example" & vbCrLf
-  moved = shell.Run("cmd.exe /c move /y """ & fresh & """ """ & iniPath & """", 0, True)
-  Check "a save that renames a new file over the INI file (exit code of move)", 0, moved
-  Check "the renamed-over file seen by the live object", "db03.example", _
+  ' A deployment's save: the new file is made in a sibling folder on the
+  ' same volume and moved over the INI file.
+  staged = stageDir & "\" & fso.GetFileName(iniPath)
+  WriteText staged, "[Database]" & vbCrLf & "Server=db03.example" & vbCrLf
+  moved = shell.Run("cmd.exe /c move /y """ & staged & """ """ & iniPath & """", 0, True)
+  Check "a file moved over the INI file from a sibling folder (exit code of move)", 0, moved
+  Check "the file moved in from the sibling folder seen by the live object", "db03.example", _
         WaitFor(lookup, "Database", "Server", "db03.example")
+
+  ' An editor's save: the new text in a file beside the INI file, which one
+  ' ReplaceFileW call puts in its place.
+  replacement = iniPath & ".tmp"
+  WriteText replacement, "[Database]" & vbCrLf & "Server=db04.example" & vbCrLf
+  replaced = shell.Run("""" & replaceFile & """ """ & iniPath & """ """ & replacement & """", 0, True)
+  Check "the INI file replaced by one ReplaceFileW call (exit code of ReplaceFile.exe)", 0, replaced
+  Check "the replaced file seen by the live object", "db04.example", _
+        WaitFor(lookup, "Database", "Server", "db04.example")
 
   deleted = "yes"
   On Error Resume Next

@@ -1,12 +1,16 @@
-// One client run of verify.cmd (JScript): creates Stavora.StavoraLookup and
-// checks it against the INI file Verify.js wrote. Writes "PASS: ..." and
-// "FAIL: ..." lines and a closing "DONE" to the result file.
-// Usage: cscript //nologo Client.js <INI file> <result file> [create-only]
+// One client run of StavoraCheck.cmd (JScript): creates
+// Stavora.StavoraLookup and checks it against the INI file Check.js wrote.
+// Writes "PASS: ..." and "FAIL: ..." lines and a closing "DONE" to the
+// result file.
+// Usage: cscript //nologo //E:JScript Client.js <INI file> <result file>
+//          <staging folder beside the INI file's> <ReplaceFile.exe> [create-only]
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 var shell = new ActiveXObject("WScript.Shell");
 var iniPath = WScript.Arguments(0);
 var result = fso.CreateTextFile(WScript.Arguments(1), true);
-var createOnly = WScript.Arguments.length > 2 && WScript.Arguments(2) === "create-only";
+var stageDir = WScript.Arguments(2);
+var replaceFile = WScript.Arguments(3);
+var createOnly = WScript.Arguments.length > 4 && WScript.Arguments(4) === "create-only";
 
 function report(ok, what) { result.WriteLine((ok ? "PASS: " : "FAIL: ") + what); }
 function check(what, expected, actual) {
@@ -50,12 +54,23 @@ try {
     writeText(iniPath, "[Database]\r\nServer=db02.example\r\nPort=5432\r\n[Paths]\r\nLogs=C:\\Logs\r\n");
     check("an edit seen by the live object", "db02.example", waitFor(lookup, "Database", "Server", "db02.example"));
 
-    var fresh = iniPath + ".new";
-    writeText(fresh, "[Database]\r\nServer=db03.example\r\n");
-    var moved = shell.Run("cmd.exe /c move /y \"" + fresh + "\" \"" + iniPath + "\"", 0, true);
-    check("a save that renames a new file over the INI file (exit code of move)", 0, moved);
-    check("the renamed-over file seen by the live object", "db03.example",
+    // A deployment's save: the new file is made in a sibling folder on the
+    // same volume and moved over the INI file.
+    var staged = stageDir + "\\" + fso.GetFileName(iniPath);
+    writeText(staged, "[Database]\r\nServer=db03.example\r\n");
+    var moved = shell.Run("cmd.exe /c move /y \"" + staged + "\" \"" + iniPath + "\"", 0, true);
+    check("a file moved over the INI file from a sibling folder (exit code of move)", 0, moved);
+    check("the file moved in from the sibling folder seen by the live object", "db03.example",
           waitFor(lookup, "Database", "Server", "db03.example"));
+
+    // An editor's save: the new text in a file beside the INI file, which
+    // one ReplaceFileW call puts in its place.
+    var replacement = iniPath + ".tmp";
+    writeText(replacement, "[Database]\r\nServer=db04.example\r\n");
+    var replaced = shell.Run("\"" + replaceFile + "\" \"" + iniPath + "\" \"" + replacement + "\"", 0, true);
+    check("the INI file replaced by one ReplaceFileW call (exit code of ReplaceFile.exe)", 0, replaced);
+    check("the replaced file seen by the live object", "db04.example",
+          waitFor(lookup, "Database", "Server", "db04.example"));
 
     var deleted = "yes";
     try { fso.DeleteFile(iniPath); } catch (e) { deleted = "no: " + e.message; }
