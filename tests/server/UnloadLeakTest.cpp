@@ -118,13 +118,17 @@ class UnloadCycles : public ::testing::Test {
     HRESULT(WINAPI* getClassObject)(REFCLSID, REFIID, void**) = nullptr;
     HRESULT(WINAPI* canUnloadNow)() = nullptr;
   };
-  static Exports ExportsOf(HMODULE module) {
-    Exports exports;
-    exports.getClassObject = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
-        reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-    exports.canUnloadNow =
-        reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
-    return exports;
+  // Loads the DLL, finds its exports and asks it for its class object.
+  void Load(HMODULE* module, Exports* exports, IClassFactory** factory) {
+    *module = LoadLibraryW(m_dllPath.c_str());
+    ASSERT_NE(*module, nullptr) << "LoadLibrary failed, error " << GetLastError();
+    exports->getClassObject = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
+        reinterpret_cast<void*>(GetProcAddress(*module, "DllGetClassObject")));
+    exports->canUnloadNow =
+        reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(*module, "DllCanUnloadNow")));
+    ASSERT_TRUE(exports->getClassObject && exports->canUnloadNow);
+    ASSERT_EQ(exports->getClassObject(CLSID_StavoraLookup, IID_IClassFactory, reinterpret_cast<void**>(factory)),
+              S_OK);
   }
 
   // Unloads the DLL once DllCanUnloadNow agrees, as CoFreeUnusedLibraries
@@ -141,14 +145,10 @@ class UnloadCycles : public ::testing::Test {
   // and its lock exist), release it all, and unload once DllCanUnloadNow
   // agrees.
   void Cycle() {
-    HMODULE module = LoadLibraryW(m_dllPath.c_str());
-    ASSERT_NE(module, nullptr) << "LoadLibrary failed, error " << GetLastError();
-    const Exports exports = ExportsOf(module);
-    ASSERT_TRUE(exports.getClassObject && exports.canUnloadNow);
-
+    HMODULE module = nullptr;
+    Exports exports;
     IClassFactory* factory = nullptr;
-    ASSERT_EQ(exports.getClassObject(CLSID_StavoraLookup, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
-              S_OK);
+    ASSERT_NO_FATAL_FAILURE(Load(&module, &exports, &factory));
     ASSERT_NO_FATAL_FAILURE(SetIniPath(m_iniDirectory + L"\\Missing.ini"));
     IUnknown* failing = nullptr;
     const HRESULT createdFailing = factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&failing));
@@ -191,13 +191,10 @@ class UnloadCycles : public ::testing::Test {
   // temporary directory too long to be had, the log writer cannot be created
   // for the object over a missing file. The object is still created.
   void ThrowingCycle() {
-    HMODULE module = LoadLibraryW(m_dllPath.c_str());
-    ASSERT_NE(module, nullptr) << "LoadLibrary failed, error " << GetLastError();
-    const Exports exports = ExportsOf(module);
-    ASSERT_TRUE(exports.getClassObject && exports.canUnloadNow);
+    HMODULE module = nullptr;
+    Exports exports;
     IClassFactory* factory = nullptr;
-    ASSERT_EQ(exports.getClassObject(CLSID_StavoraLookup, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
-              S_OK);
+    ASSERT_NO_FATAL_FAILURE(Load(&module, &exports, &factory));
     IUnknown* object = nullptr;
     const HRESULT created = factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object));
     factory->Release();
