@@ -60,10 +60,15 @@ std::uint32_t Fetch(ProfileSource& source, const char16_t* section, const char16
   }
 }
 
+bool Abandoned(const std::atomic<bool>* abandon) {
+  return abandon != nullptr && abandon->load(std::memory_order_acquire);
+}
+
 // One read of the whole file into `sections`, which it empties first. The
-// failures it meets are gathered in `failures` for the caller to log.
-void ReadStore(SectionMap& sections, ProfileSource& source, const WString& iniPath,
-               std::vector<WString>& failures) {
+// failures it meets are gathered in `failures` for the caller to log. Returns
+// false when `abandon` ended it part way.
+bool ReadStore(SectionMap& sections, ProfileSource& source, const WString& iniPath,
+               std::vector<WString>& failures, const std::atomic<bool>* abandon) {
   sections.clear();
   failures.clear();
 
@@ -76,17 +81,19 @@ void ReadStore(SectionMap& sections, ProfileSource& source, const WString& iniPa
 
   if (Fetch(source, nullptr, nullptr, buffer, iniPath) == 0) {
     failures.push_back(u"LoadRegistry(): GetPrivateProfileString() failed to retrieve sections.");
-    return;
+    return true;
   }
   // Split before the buffer is used again.
   const std::vector<WString> sectionNames = SplitNameList(buffer.data());
 
   for (const WString& sectionName : sectionNames) {
+    if (Abandoned(abandon)) return false;
     KeyMap keys;
     // A key list of 0 is a section without keys: it is stored empty.
     if (Fetch(source, sectionName.c_str(), nullptr, buffer, iniPath) != 0) {
       const std::vector<WString> keyNames = SplitNameList(buffer.data());
       for (const WString& keyName : keyNames) {
+        if (Abandoned(abandon)) return false;
         // A value of 0 is an empty value: it is stored as such.
         WString value;
         if (Fetch(source, sectionName.c_str(), keyName.c_str(), buffer, iniPath) != 0) {
@@ -97,12 +104,14 @@ void ReadStore(SectionMap& sections, ProfileSource& source, const WString& iniPa
     }
     sections.emplace(sectionName, std::move(keys));  // the first of equal names stays
   }
+  return true;
 }
 
 }  // namespace
 
 LoadResult LoadStore(SectionMap& sections, StoreLock& lock, ProfileSource& source,
-                     const WString& iniPath, LoadHistory& history) {
+                     const WString& iniPath, LoadHistory& history,
+                     const std::atomic<bool>* abandon) {
   std::vector<WString> failures;
   LoadResult result = LoadResult::kSettled;
   {
@@ -113,8 +122,9 @@ LoadResult LoadStore(SectionMap& sections, StoreLock& lock, ProfileSource& sourc
     // after it as before; a read that overlapped a change is done again.
     FileState after;
     for (int attempt = 1;; ++attempt) {
+      if (Abandoned(abandon)) return LoadResult::kAbandoned;
       const FileState before = source.GetFileState(iniPath);
-      ReadStore(sections, source, iniPath, failures);
+      if (!ReadStore(sections, source, iniPath, failures, abandon)) return LoadResult::kAbandoned;
       after = source.GetFileState(iniPath);
       if (after == before) break;
       if (attempt == kLoadAttempts) {

@@ -2,6 +2,8 @@
 // the body of CStavoraLookup::LoadRegistry.
 #pragma once
 
+#include <atomic>
+
 #include "store/ProfileSource.h"
 #include "store/Store.h"
 #include "store/StoreLock.h"
@@ -24,6 +26,9 @@ enum class LoadResult {
   // by another program without read sharing, a share that failed for a
   // moment): nothing was read, and the load should be tried again.
   kUnreadable,
+  // `abandon` was set: the load stopped between two calls of the service,
+  // the store holds what was read so far, and nothing was logged.
+  kAbandoned,
 };
 
 // Empties `sections` and reloads it from the file at `iniPath`, holding `lock`
@@ -44,7 +49,12 @@ enum class LoadResult {
 // read's failures are logged (with one more line if the file never settled).
 // Memory running out throws after the lock is left; the store keeps the
 // sections committed so far, and nothing is logged.
+// `abandon`, when given, is looked at before each call of the service: set,
+// it ends the load there. It is for a store that nobody will read again (its
+// object is being released), so that the release need not wait for a whole
+// load of a large file.
 LoadResult LoadStore(SectionMap& sections, StoreLock& lock, ProfileSource& source,
-                     const WString& iniPath, LoadHistory& history);
+                     const WString& iniPath, LoadHistory& history,
+                     const std::atomic<bool>* abandon = nullptr);
 
 }  // namespace stavora

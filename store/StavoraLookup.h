@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <atomic>
 #include <optional>
 
 #include "store/CriticalSection.h"
@@ -48,6 +49,9 @@ class CStavoraLookup : public StavoraLoader, public IStavoraLookup {
   SectionMap m_sections;
   CriticalSection m_lock;
   LoadHistory m_history;  // under m_lock
+  // Set when the object is being released: a reload under way on the watcher
+  // thread stops at its next call of the profile service.
+  std::atomic<bool> m_releasing{false};
   // Held in place, like the watcher itself, but stoppable before m_iniPath
   // goes although it is declared ahead of it.
   std::optional<DirectoryWatcher> m_watcher;

@@ -23,13 +23,18 @@ CStavoraLookup::CStavoraLookup() : m_watcher(std::in_place), m_iniPath(kDefaultI
 
 CStavoraLookup::~CStavoraLookup() {
   // A reload on the watcher thread uses the path, the lock and the store:
-  // the thread must have ended before any of them goes.
+  // the thread must have ended before any of them goes. A reload under way
+  // (the first one after creation reads the whole file again) is abandoned
+  // rather than waited for: nobody reads this store again.
+  m_releasing.store(true, std::memory_order_release);
   m_watcher.reset();
 }
 
 bool CStavoraLookup::LoadRegistry() {
   ProfileSourceWin32 source;
-  return LoadStore(m_sections, m_lock, source, m_iniPath, m_history) == LoadResult::kSettled;
+  // An abandoned load is not tried again: the object is going.
+  return LoadStore(m_sections, m_lock, source, m_iniPath, m_history, &m_releasing) !=
+         LoadResult::kUnreadable;
 }
 
 HRESULT STDMETHODCALLTYPE CStavoraLookup::GetSections(VARIANT* sections) {

@@ -105,9 +105,22 @@ int main(int argc, char** argv) {
   BSTR section = SysAllocString(L"Section900");
   BSTR key = SysAllocString(L"Key7");
 
+  // Once its first change read is pending, the watcher reads the file again,
+  // for a save made since the object's own load; a lookup meanwhile waits for
+  // that read. The timed loops below start after it.
+  Sleep(100);
+  double start = Seconds();
+  {
+    BSTR value = nullptr;
+    lookup->GetKey(section, key, &value);
+    SysFreeString(value);
+  }
+  const Row afterCreation{"first GetKey 100 ms after creation (waits for the watcher's re-read)", 1,
+                          Seconds() - start};
+
   // Early-bound.
   const int kCalls = 20000;
-  double start = Seconds();
+  start = Seconds();
   for (int i = 0; i < kCalls; ++i) {
     BSTR value = nullptr;
     lookup->GetKey(section, key, &value);
@@ -158,7 +171,9 @@ int main(int argc, char** argv) {
                 kKeys, creation * 1e3);
     stavora_bench::PrintHeader();
   }
-  for (const Row& row : {early, late, profile, firstName, cachedName, typeInfoName}) PrintTimedRow(row);
+  for (const Row& row : {afterCreation, early, late, profile, firstName, cachedName, typeInfoName}) {
+    PrintTimedRow(row);
+  }
 
   SysFreeString(section);
   SysFreeString(key);

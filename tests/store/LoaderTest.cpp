@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <new>
 #include <string>
 #include <vector>
@@ -496,6 +497,27 @@ TEST_F(LoaderTest, FileWithBytesButNoSectionIsUnreadableUntilALoadReadsIt) {
   source.AnswerNothing();
   EXPECT_EQ(LoadResult::kSettled, Load());
   EXPECT_EQ(0u, history.unreadableLoads);
+}
+
+// A load abandoned part way (its object is being released) stops at the next
+// call of the service, keeps what it read, logs nothing and says so.
+TEST_F(LoaderTest, AbandonedLoadStopsAtTheNextCallAndLogsNothing) {
+  std::atomic<bool> abandon{false};
+  store = {{u"OLD", {}}};
+  source.SetFileSize(-1);  // would log a line had the load run to its end
+  source.AnswerList({u"A", u"B"});
+  source.AnswerList({u"K1", u"K2"});
+  source.Answer(u"1");
+  // Set as the first value is asked for: the second is never asked.
+  source.onCall = [&abandon](std::size_t count) {
+    if (count == 3) abandon = true;
+  };
+  EXPECT_EQ(LoadResult::kAbandoned, LoadStore(store, lock, source, kPath, history, &abandon));
+  EXPECT_EQ(3u, source.calls.size());
+  EXPECT_EQ(SectionMap{}, store) << "section A was not complete, and no other was read";
+  EXPECT_EQ(std::vector<std::string>{}, LogMessages());
+  EXPECT_FALSE(lock.held);
+  EXPECT_EQ(lock.enters, lock.leaves);
 }
 
 }  // namespace

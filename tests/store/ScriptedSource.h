@@ -91,6 +91,7 @@ class ScriptedSource final : public ProfileSource {
     call.path = path;
     call.lockHeld = m_lock.held;
     calls.push_back(call);
+    if (onCall) onCall(calls.size());
     if (m_script.empty()) {
       ADD_FAILURE() << "unscripted call " << calls.size() << " (buffer " << size << ")";
       return 0;
@@ -146,6 +147,8 @@ class ScriptedSource final : public ProfileSource {
   std::size_t Unanswered() const { return m_script.size(); }
 
   std::vector<ProfileCall> calls;
+  // Called with the count of calls so far, as each call arrives.
+  std::function<void(std::size_t)> onCall;
   int fileSizeCalls = 0;
   int fileStateCalls = 0;
   WString fileSizePath;
