@@ -223,11 +223,10 @@ std::wstring ExecutableDirectory() {
   return result.substr(0, result.find_last_of(L"\\/") + 1);
 }
 
-// Starts log_writer_process.exe (beside this program) for `writer`; it waits
-// for `startEvent` before it writes. Null (and a failure) when it cannot start.
-OwnedHandle StartWriter(const std::wstring& writer, int count, const std::wstring& startEvent) {
-  std::wstring commandLine = L"\"" + ExecutableDirectory() + L"log_writer_process.exe\" " + writer + L" " +
-                             std::to_wstring(count) + L" " + startEvent;
+// Starts log_writer_process.exe (beside this program) with `arguments`. Null
+// (and a failure) when it cannot start.
+OwnedHandle StartWriterProcess(const std::wstring& arguments) {
+  std::wstring commandLine = L"\"" + ExecutableDirectory() + L"log_writer_process.exe\" " + arguments;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION started{};
@@ -237,6 +236,12 @@ OwnedHandle StartWriter(const std::wstring& writer, int count, const std::wstrin
   }
   CloseHandle(started.hThread);
   return OwnedHandle(started.hProcess, &CloseHandle);
+}
+
+// Starts log_writer_process.exe for `writer`; it waits for `startEvent`
+// before it writes. Null (and a failure) when it cannot start.
+OwnedHandle StartWriter(const std::wstring& writer, int count, const std::wstring& startEvent) {
+  return StartWriterProcess(writer + L" " + std::to_wstring(count) + L" " + startEvent);
 }
 
 // Two processes, each with its own Logger and log lock, write to one log at
@@ -311,17 +316,8 @@ OwnedHandle StartHolder(const std::wstring& kind) {
     ADD_FAILURE() << "CreateEvent failed, error " << GetLastError();
     return OwnedHandle(nullptr, &CloseHandle);
   }
-  std::wstring commandLine =
-      L"\"" + ExecutableDirectory() + L"log_writer_process.exe\" hold " + kind + L" " + eventName + L" 60";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION started{};
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
-    ADD_FAILURE() << "CreateProcess failed, error " << GetLastError();
-    return OwnedHandle(nullptr, &CloseHandle);
-  }
-  CloseHandle(started.hThread);
-  OwnedHandle holder(started.hProcess, &CloseHandle);
+  OwnedHandle holder = StartWriterProcess(L"hold " + kind + L" " + eventName + L" 60");
+  if (!holder) return holder;
   HANDLE either[] = {ready.get(), holder.get()};
   if (WaitForMultipleObjects(2, either, FALSE, 20000) != WAIT_OBJECT_0) {
     DWORD exitCode = 99;

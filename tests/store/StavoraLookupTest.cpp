@@ -155,6 +155,23 @@ class LookupObject : public ::testing::Test {
   WString m_directory;
   WString m_iniPath;
   std::unique_ptr<DirectLookup> m_object;
+
+  // An object over the file at `onDisk`, configured as `configured`, serves it
+  // and sees two edits of it. The first edit may be read by the reload the
+  // first pending read makes; once it is seen, the watcher is reading, and only
+  // a change record that names the file can bring the second.
+  void ExpectServedAndEditsSeen(const WString& onDisk, const WString& configured) {
+    m_iniPath = onDisk;
+    WriteIni(onDisk, u"[main]\r\nkey=before\r\n");
+    m_value.SetTerminated(configured);
+    m_object = std::make_unique<DirectLookup>();
+    ASSERT_EQ(Value(u"main", u"key"), u"before");
+    const auto first = [&] { WriteIni(onDisk, u"[main]\r\nkey=first edit\r\n"); };
+    ASSERT_TRUE(SeenAfter(first, u"main", u"key", u"first edit"));
+    const auto second = [&] { WriteIni(onDisk, u"[main]\r\nkey=second edit\r\n"); };
+    EXPECT_TRUE(SeenAfter(second, u"main", u"key", u"second edit"))
+        << "last answer " << testing::PrintToString(Value(u"main", u"key"));
+  }
 };
 
 TEST_F(LookupObject, PathComesFromTheRegistryValueUpperCased) {
@@ -363,37 +380,14 @@ TEST_F(LookupObject, FileHeldWithoutSharingIsServedSoonAfterItIsLetGo) {
 // on disk: the file opens, and its edits are seen, since change records are
 // matched as the file system matches names.
 TEST_F(LookupObject, NonAsciiNameInAnotherCaseSeesEdits) {
-  m_iniPath = m_directory + u"\\\u00e4pfel.ini";
-  WriteIni(m_iniPath, u"[main]\r\nkey=before\r\n");
-  m_value.SetTerminated(m_directory + u"\\\u00c4PFEL.ini");
-  m_object = std::make_unique<DirectLookup>();
-  ASSERT_EQ(Value(u"main", u"key"), u"before");
-
-  // The first edit may be read by the reload the first pending read makes;
-  // once it is seen, the watcher is reading, and only a change record that
-  // names the file can bring the second.
-  const auto first = [this] { WriteIni(m_iniPath, u"[main]\r\nkey=first edit\r\n"); };
-  ASSERT_TRUE(SeenAfter(first, u"main", u"key", u"first edit"));
-  const auto second = [this] { WriteIni(m_iniPath, u"[main]\r\nkey=second edit\r\n"); };
-  EXPECT_TRUE(SeenAfter(second, u"main", u"key", u"second edit"))
-      << "last answer " << testing::PrintToString(Value(u"main", u"key"));
+  ExpectServedAndEditsSeen(m_directory + u"\\\u00e4pfel.ini", m_directory + u"\\\u00c4PFEL.ini");
 }
 
 // A file at a drive's root named in the long form: "\\\\?\\C:" alone opens the
 // volume device, so the watcher must watch the root folder instead.
 TEST_F(LookupObject, RootFileInLongFormSeesEdits) {
-  m_iniPath = u"C:\\stavora-root-" + ToText(GetCurrentProcessId()) + u".ini";
-  WriteIni(m_iniPath, u"[main]\r\nkey=before\r\n");
-  m_value.SetTerminated(u"\\\\?\\" + m_iniPath);
-  m_object = std::make_unique<DirectLookup>();
-  ASSERT_EQ(Value(u"main", u"key"), u"before");
-
-  // The first edit may be read by the reload of the first pending read.
-  const auto first = [this] { WriteIni(m_iniPath, u"[main]\r\nkey=first edit\r\n"); };
-  ASSERT_TRUE(SeenAfter(first, u"main", u"key", u"first edit"));
-  const auto second = [this] { WriteIni(m_iniPath, u"[main]\r\nkey=second edit\r\n"); };
-  EXPECT_TRUE(SeenAfter(second, u"main", u"key", u"second edit"))
-      << "last answer " << testing::PrintToString(Value(u"main", u"key"));
+  const WString root = u"C:\\stavora-root-" + ToText(GetCurrentProcessId()) + u".ini";
+  ExpectServedAndEditsSeen(root, u"\\\\?\\" + root);
 }
 
 }  // namespace
