@@ -213,8 +213,10 @@ class UnloadCycles : public ::testing::Test {
 // Handles are compared with the first cycle's. Heap and committed memory are
 // compared with the tenth's: measured here, the first loads leave a one-off
 // of about 1.2 KiB of heap (100 bytes a cycle that stop after cycle 9) and one
-// 64 KiB block of committed memory with Wine's loader and OLE caches, and then
-// nothing more from cycle 9 to cycle 150. Linked as before, with the C++
+// 64 KiB block of committed memory with Wine's loader and OLE caches. That
+// block comes at a varying time, now and then after the tenth cycle (seen in
+// one run of about ten), so committed memory may grow by that one block and no
+// more; the heap must not grow at all. Linked as before, with the C++
 // runtime's emergency exception pool never freed, each cycle left about 73 KiB
 // of heap behind.
 TEST_F(UnloadCycles, FiftyLoadsAndUnloadsCostWhatTheFirstDid) {
@@ -251,7 +253,7 @@ TEST_F(UnloadCycles, FiftyLoadsAndUnloadsCostWhatTheFirstDid) {
   EXPECT_EQ(0, lines % 2) << "a load's lines were not written whole";
   EXPECT_EQ(last.handles, first.handles) << "handles leaked by 49 load/unload cycles";
   EXPECT_EQ(last.heapBytes, tenth.heapBytes) << "heap leaked by 40 load/unload cycles";
-  EXPECT_EQ(last.privateBytes, tenth.privateBytes) << "committed memory leaked by 40 load/unload cycles";
+  EXPECT_LE(last.privateBytes, tenth.privateBytes + 65536) << "committed memory leaked by 40 load/unload cycles";
 }
 
 // The statically linked GCC runtime sets up kernel objects that it never gives
