@@ -24,6 +24,7 @@
 #include "platform/ScopedBstr.h"
 #include "store/IniPath.h"
 #include "store/StavoraLookup.h"
+#include "tests/support/DirectLookup.h"
 
 namespace stavora {
 namespace {
@@ -361,23 +362,6 @@ class PathValue {
 
  private:
   HKEY m_key = nullptr;
-};
-
-// The lookup class without its COM forms, built and destroyed directly.
-class DirectLookup final : public CStavoraLookup {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) {
-    if (out != nullptr) *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() { return 1; }
-  ULONG STDMETHODCALLTYPE Release() { return 1; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
-    return E_NOTIMPL;
-  }
 };
 
 double MillisecondsSince(const LARGE_INTEGER& start) {

@@ -2,6 +2,7 @@
 // registry value, built and destroyed directly: path resolution, the three
 // lookups end to end, and reloads after the file is saved.
 #include "store/StavoraLookup.h"
+#include "tests/support/DirectLookup.h"
 
 #include <gtest/gtest.h>
 
@@ -71,27 +72,6 @@ void WriteIni(const WString& path, const WString& text) {
   ASSERT_TRUE(ok);
   ASSERT_EQ(written, content.size() * 2);
 }
-
-// The lookup class leaves IUnknown and IDispatch to its COM forms; these
-// tests build it directly and answer those trivially (no COM in play).
-class DirectLookup final : public CStavoraLookup {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) {
-    if (out != nullptr) *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() { return 1; }
-  ULONG STDMETHODCALLTYPE Release() { return 1; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,
-                                   EXCEPINFO*, UINT*) {
-    return E_NOTIMPL;
-  }
-};
 
 class LookupObject : public ::testing::Test {
  protected:
