@@ -51,8 +51,19 @@ check("GetKey of a missing key is a string", "string", typeof lookup.GetKey("Pat
 check("GetSection of a missing section", "undefined", typeof lookup.GetSection("NoSuchSection"));
 
 // Rewrite the file; the object must see it without being created again.
+// The file system object opens the file without sharing, so the open is
+// refused while the object's watcher reads the file (it reads it once more
+// just after creation): an editor would try again, and so does this.
 var fso = new ActiveXObject("Scripting.FileSystemObject");
-var file = fso.CreateTextFile(iniPath, true);
+var file = null;
+for (var tries = 1; file === null; ++tries) {
+  try {
+    file = fso.CreateTextFile(iniPath, true);
+  } catch (error) {
+    if (tries === 50) throw error;
+    pause(100);
+  }
+}
 file.Write("[Database]\r\nServer=db01.example\r\nPort=6543\r\n[Paths]\r\nLogs=D:\\Logs\r\nCache=D:\\Cache\r\n");
 file.Close();
 

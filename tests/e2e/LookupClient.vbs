@@ -65,9 +65,20 @@ Check "GetKey of a missing section", "", lookup.GetKey("NoSuchSection", "Server"
 Check "GetSection of a missing section is no array", False, IsArray(lookup.GetSection("NoSuchSection"))
 
 ' Rewrite the file; the object must see it without being created again.
-Dim fso, file
+' The file system object opens the file without sharing, so the open is
+' refused while the object's watcher reads the file (it reads it once more
+' just after creation): an editor would try again, and so does this.
+Dim fso, file, tries
 Set fso = CreateObject("Scripting.FileSystemObject")
-Set file = fso.CreateTextFile(iniPath, True)
+For tries = 1 To 50
+  On Error Resume Next
+  Set file = fso.CreateTextFile(iniPath, True)
+  If Err.Number = 0 Then Exit For
+  Err.Clear
+  On Error GoTo 0
+  Pause 100
+Next
+On Error GoTo 0
 file.Write "[Database]" & vbCrLf & "Server=db02.example" & vbCrLf & "Port=5432" & vbCrLf & _
            "[Paths]" & vbCrLf & "Logs=C:\Logs" & vbCrLf & "[Added]" & vbCrLf & "By=vbscript" & vbCrLf
 file.Close
