@@ -43,7 +43,7 @@ function hostHint() {
       case "X86": needs = "a 32-bit host: it needs the 32-bit (x86) Stavora.dll registered"; break;
       case "AMD64": needs = "a 64-bit host: it needs the 64-bit (x64) Stavora.dll registered"; break;
       case "": break;
-      default: needs = "an " + arch + " host, which no Stavora.dll serves: use " +
+      default: needs = "an " + arch + " host, which no Stavora.dll serves: use the 32-bit (x86) DLL with " +
                        "C:\\Windows\\SysWOW64\\cscript.exe";
     }
   } catch (e) {

@@ -65,7 +65,7 @@ Function HostHint()
     Case "X86": needs = "a 32-bit host: it needs the 32-bit (x86) Stavora.dll registered"
     Case "AMD64": needs = "a 64-bit host: it needs the 64-bit (x64) Stavora.dll registered"
     Case ""  ' the general rule stands
-    Case Else: needs = "an " & arch & " host, which no Stavora.dll serves: use " & _
+    Case Else: needs = "an " & arch & " host, which no Stavora.dll serves: use the 32-bit (x86) DLL with " & _
                        "C:\Windows\SysWOW64\cscript.exe"
   End Select
   HostHint = "Is Stavora.dll registered for this script host? A host loads only the DLL of its own bitness." & vbCrLf & _
