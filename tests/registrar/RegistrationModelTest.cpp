@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -392,6 +393,32 @@ TEST_F(RegistrationModelTest, OnOneViewUnregistrationWritesNothingBack) {
   EXPECT_EQ(Text(before), Text(Dump()));
   EXPECT_EQ(Text({}), Text(log));
   ExpectNoHandlesLeft();
+}
+
+// What registration writes, per machine and per user, for both bitnesses side
+// by side and for the 32-bit DLL on 32-bit Windows, as recorded in
+// registration-dumps.txt: a change to the scripts, the registrar or the
+// sequence that changes a single key or value shows here. To record a new
+// dump on purpose, run with STAVORA_RECORD_DUMPS=<file> and review its diff.
+TEST_F(RegistrationModelTest, WhatRegistrationWritesIsTheRecordedRegistry) {
+  std::string actual;
+  for (const bool perUser : {false, true}) {
+    ModelMachine both;
+    ASSERT_EQ(HrText(0), HrText(both.Register(Caller::k32On64, perUser)));
+    ASSERT_EQ(HrText(0), HrText(both.Register(Caller::k64On64, perUser)));
+    actual += std::string("# x86 and x64 on 64-bit Windows, ") + (perUser ? "per user" : "per machine") + "\n";
+    actual += Text(both.Dump());
+  }
+  ModelMachine only;
+  ASSERT_EQ(HrText(0), HrText(only.Register(Caller::k32On32, false)));
+  actual += "# x86 on 32-bit Windows, per machine\n" + Text(only.Dump());
+
+  if (const char* record = std::getenv("STAVORA_RECORD_DUMPS")) {
+    std::ofstream(record, std::ios::binary) << actual;
+  }
+  std::ifstream file(std::string(STAVORA_SOURCE_DIR) + "/tests/registrar/registration-dumps.txt", std::ios::binary);
+  const std::string recorded((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(recorded, actual);
 }
 
 }  // namespace
