@@ -89,16 +89,6 @@ std::int32_t RunResourceScriptAt(CRegObject& registrar, const char16_t* moduleFi
   return RunScriptAt(registrar, AsText(script.text), doRegister, target);
 }
 
-std::int32_t ResourceRegister(CRegObject& registrar, const char16_t* moduleFile, std::uint16_t resourceId,
-                              const char16_t* resourceType) {
-  return RunResourceScript(registrar, moduleFile, resourceId, resourceType, true);
-}
-
-std::int32_t ResourceUnregister(CRegObject& registrar, const char16_t* moduleFile, std::uint16_t resourceId,
-                                const char16_t* resourceType) {
-  return RunResourceScript(registrar, moduleFile, resourceId, resourceType, false);
-}
-
 namespace {
 
 // The module's own file path; a failure result when there is none or it
@@ -111,11 +101,10 @@ std::int32_t OwnModulePath(HMODULE instance, wchar_t (&path)[kModulePathCapacity
 }
 
 // Defines the caller's variables, the module's common ones, then "Module"
-// and "Module_Raw" for `registeredPath` (the module's own file when null),
-// and runs script `resourceId` of the module's own file, at `target` when one
-// is given and otherwise against `registry` as the per-user switch says.
-std::int32_t RunWithModuleVariables(IRegistrationModule& module, const wchar_t* registeredPath,
-                                    std::uint16_t resourceId, bool doRegister,
+// and "Module_Raw" for the module's own file, and runs script `resourceId` of
+// that file, at `target` when one is given and otherwise against `registry`
+// as the per-user switch says.
+std::int32_t RunWithModuleVariables(IRegistrationModule& module, std::uint16_t resourceId, bool doRegister,
                                     const RegistrationVariable* extraVariables, IRegistry& registry,
                                     const ScriptTarget* target = nullptr) {
   CRegObject registrar;
@@ -124,9 +113,8 @@ std::int32_t RunWithModuleVariables(IRegistrationModule& module, const wchar_t* 
   DWORD length = 0;
   std::int32_t hr = OwnModulePath(instance, path, &length);
   if (regresult::Failed(hr)) return hr;
-  const wchar_t* named = registeredPath != nullptr ? registeredPath : path;
   const bool quote = instance == nullptr || instance == GetModuleHandleW(nullptr);
-  hr = DefineModuleVariables(registrar, module, extraVariables, AsText(named), quote);
+  hr = DefineModuleVariables(registrar, module, extraVariables, AsText(path), quote);
   if (regresult::Failed(hr)) return hr;
   if (target != nullptr) {
     return RunResourceScriptAt(registrar, AsText(path), resourceId, u"REGISTRY", doRegister, *target);
@@ -138,20 +126,12 @@ std::int32_t RunWithModuleVariables(IRegistrationModule& module, const wchar_t* 
 
 std::int32_t RunRegistrationResource(IRegistrationModule& module, std::uint16_t resourceId, bool doRegister,
                                      const RegistrationVariable* extraVariables, IRegistry& registry) {
-  return RunWithModuleVariables(module, nullptr, resourceId, doRegister, extraVariables, registry);
+  return RunWithModuleVariables(module, resourceId, doRegister, extraVariables, registry);
 }
 
 std::int32_t RunRegistrationResourceAt(IRegistrationModule& module, std::uint16_t resourceId, bool doRegister,
                                        const RegistrationVariable* extraVariables, const ScriptTarget& target) {
-  return RunWithModuleVariables(module, nullptr, resourceId, doRegister, extraVariables, target.registry, &target);
-}
-
-std::int32_t RunRegistrationResourceFor(IRegistrationModule& module, const char16_t* registeredPath,
-                                        std::uint16_t resourceId, bool doRegister,
-                                        const RegistrationVariable* extraVariables, const ScriptTarget& target) {
-  if (registeredPath == nullptr) return regresult::kPointer;
-  return RunWithModuleVariables(module, AsWide(registeredPath), resourceId, doRegister, extraVariables,
-                                target.registry, &target);
+  return RunWithModuleVariables(module, resourceId, doRegister, extraVariables, target.registry, &target);
 }
 
 }  // namespace stavora

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "registrar/RegistrarResults.h"
+#include "RegistrarTestSupport.h"
 #include "registrar/ServerRegistration.h"
 #include "tests/support/MemoryRegistry.h"
 #include "tests/support/TypeLibraryModel.h"
@@ -29,21 +30,7 @@ const char16_t kDll32[] = u"C:\\Program Files (x86)\\Kestrane\\Stavora\\Stavora.
 const char16_t kDll64[] = u"C:\\Program Files\\Kestrane\\Stavora\\Stavora.dll";
 const std::string kClass = "CLSID\\{5D3E8C21-9B47-4F0A-8C6E-2B71D4A9E013}";
 
-std::string HrText(std::int32_t hr) {
-  char text[16];
-  std::snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(hr));
-  return text;
-}
-
-// A script resource as the DLL carries it: 8-bit text, read as Latin-1.
-WString ScriptText(const char* name) {
-  std::ifstream file(std::string(STAVORA_SOURCE_DIR) + "/resources/" + name, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  EXPECT_FALSE(bytes.empty()) << name;
-  WString text;
-  for (unsigned char byte : bytes) text.push_back(byte);
-  return text;
-}
+using testing_support::HrText;
 
 // The module object's part: its one common variable.
 class ModelModule final : public IRegistrationModule {
@@ -78,10 +65,10 @@ class ModelHost final : public IRegistrationHost {
   }
   bool HasOtherView() const override { return m_caller != Caller::k32On32; }
   std::int32_t RunAppIdScript(bool registering, const ScriptTarget& target) override {
-    return Run(ScriptText("StavoraApp.rgs"), kAppIdVariables, registering, target);
+    return Run(testing_support::ShippedScript("StavoraApp.rgs"), kAppIdVariables, registering, target);
   }
   std::int32_t UpdateClassRows(bool registering, const ScriptTarget& target) override {
-    return Run(ScriptText("StavoraLookup.rgs"), nullptr, registering, target);
+    return Run(testing_support::ShippedScript("StavoraLookup.rgs"), nullptr, registering, target);
   }
   ITypeLibraryCalls& TypeLibrary() override { return m_typeLibrary; }
   bool FileExists(const WString& path, bool expand) override {
