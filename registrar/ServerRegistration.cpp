@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/NumberText.h"
 #include "registrar/HeldKey.h"
 #include "registrar/RegScriptParser.h"
 #include "registrar/RegistrarResults.h"
@@ -28,13 +29,6 @@ const char16_t* const kLookupSharedTrees[] = {
 
 bool PerUserOn() { return true; }
 bool PerUserOff() { return false; }
-
-WString Hex32(std::uint32_t number) {
-  static const char16_t kDigits[] = u"0123456789ABCDEF";
-  WString text = u"0x";
-  for (int shift = 28; shift >= 0; shift -= 4) text.push_back(kDigits[(number >> shift) & 0xF]);
-  return text;
-}
 
 struct StoredValue {
   WString name;
@@ -353,7 +347,7 @@ std::int32_t UnregisterModule(IRegistrationHost& host, bool perUser, const Share
   const std::int32_t keptResult = RestoreKeptRegistration(host, perUser, shared, kept);
   if (regresult::Failed(keptResult)) {
     host.Log(u"UnregisterServer(): The other registry view's registration could not get back its shared entries (" +
-             Hex32(static_cast<std::uint32_t>(keptResult)) + u").");
+             ResultCodeText(static_cast<std::uint32_t>(keptResult)) + u").");
   }
   return first;
 }

@@ -1,29 +1,11 @@
 // Writing the entries of a registered type library through any registry.
 #include "registrar/TypeLibraryEntries.h"
 
+#include "platform/NumberText.h"
 #include "registrar/HeldKey.h"
 
 namespace stavora {
 namespace {
-
-WString Hex(std::uint32_t number) {
-  static const char16_t kDigits[] = u"0123456789abcdef";
-  WString text;
-  do {
-    text.insert(text.begin(), kDigits[number & 0xF]);
-    number >>= 4;
-  } while (number != 0);
-  return text;
-}
-
-WString Decimal(std::uint32_t number) {
-  WString text;
-  do {
-    text.insert(text.begin(), static_cast<char16_t>(u'0' + number % 10));
-    number /= 10;
-  } while (number != 0);
-  return text;
-}
 
 std::int32_t SetString(IRegistry& registry, RegKey key, const char16_t* name, const WString& text) {
   return registry.SetValue(key, name, regtype::kString, text.c_str(),
@@ -47,11 +29,11 @@ WString TypeLibraryVersionKey(const TypeLibraryFacts& facts) {
 }
 
 WString TypeLibraryFileKey(const TypeLibraryFacts& facts, const char16_t* platform) {
-  return TypeLibraryVersionKey(facts) + u"\\" + Hex(facts.lcid) + u"\\" + WString(platform);
+  return TypeLibraryVersionKey(facts) + u"\\" + HexText(facts.lcid) + u"\\" + WString(platform);
 }
 
 WString TypeLibraryVersionText(const TypeLibraryFacts& facts) {
-  return Hex(facts.majorVersion) + u"." + Hex(facts.minorVersion);
+  return HexText(facts.majorVersion) + u"." + HexText(facts.minorVersion);
 }
 
 WString HelpDirectoryOfPath(const WString& path) {
@@ -69,10 +51,10 @@ std::int32_t WriteTypeLibraryEntries(IRegistry& registry, RegKey classesRoot, co
   }
   if (std::int32_t error = SetString(registry, version.Get(), nullptr, facts.name)) return error;
   if (std::int32_t error =
-          CreateWithDefault(registry, version.Get(), Hex(facts.lcid) + u"\\" + WString(platform), path)) {
+          CreateWithDefault(registry, version.Get(), HexText(facts.lcid) + u"\\" + WString(platform), path)) {
     return error;
   }
-  if (std::int32_t error = CreateWithDefault(registry, version.Get(), u"FLAGS", Decimal(facts.flags))) {
+  if (std::int32_t error = CreateWithDefault(registry, version.Get(), u"FLAGS", DecimalText(facts.flags))) {
     return error;
   }
   // A help folder recorded by an earlier registration stays as it is.
