@@ -19,14 +19,6 @@ constexpr std::size_t kQuotedPathCapacity = 523;
 // Room for a value this code reads back: a module path or an entry of ours.
 constexpr std::uint32_t kValueCapacity = 4096;
 
-const char16_t* const kLookupSharedTrees[] = {
-    u"Stavora.StavoraLookup",
-    u"Stavora.StavoraLookup.1",
-    u"AppID\\{2E7B5F90-C4A1-4D83-B962-0F8A3C6D51E7}",
-    u"AppID\\Stavora.DLL",
-    nullptr,
-};
-
 bool PerUserOn() { return true; }
 bool PerUserOff() { return false; }
 
@@ -267,9 +259,6 @@ std::int32_t UnregisterTypeLibrary(IRegistrationHost& host, IRegistry& registry,
 }
 
 }  // namespace
-
-const SharedRegistration kLookupSharedRegistration = {u"{5D3E8C21-9B47-4F0A-8C6E-2B71D4A9E013}",
-                                                      kLookupSharedTrees};
 
 std::int32_t DefineModuleVariables(CRegObject& registrar, IRegistrationModule& module,
                                    const RegistrationVariable* extraVariables, const char16_t* modulePath,

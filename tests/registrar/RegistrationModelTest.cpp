@@ -16,6 +16,7 @@
 #include "registrar/RegistrarResults.h"
 #include "RegistrarTestSupport.h"
 #include "registrar/ServerRegistration.h"
+#include "server/StavoraIdentity.h"
 #include "tests/support/MemoryRegistry.h"
 #include "tests/support/TypeLibraryModel.h"
 

@@ -21,6 +21,7 @@
 #include "registrar/ResourceScript.h"
 #include "resources/Stavora.h"
 #include "server/Registration.h"
+#include "server/StavoraIdentity.h"
 #include "server/StavoraModule.h"
 #include "tests/server/RegistrationTestSupport.h"
 
