@@ -12,6 +12,7 @@
 #include "logging/LogLine.h"
 #include "logging/LogLock.h"
 #include "logging/LoggerTestSeam.h"
+#include "platform/BestEffort.h"
 
 namespace stavora {
 namespace {
@@ -94,7 +95,8 @@ void Logger::WriteLines(const std::vector<WString>& messages) {
 void Logger::WriteBatch(const WString* messages, std::size_t count) noexcept {
   if (count == 0) return;
   LogLockHold hold;
-  try {
+  // Out of memory while forming a line loses the rest of the batch.
+  DoBestEffort([&] {
     // Other processes write the same file: the size checks, the rotation and
     // the appends happen under the lock they share, or one process could
     // rotate between another's check and its rename. The whole batch goes
@@ -108,10 +110,7 @@ void Logger::WriteBatch(const WString* messages, std::size_t count) noexcept {
       // nobody is told.
       (void)m_files->AppendBytes(m_logPath, line);
     }
-  } catch (...) {
-    // Out of memory while forming a line: the rest of the batch is lost, the
-    // caller carries on.
-  }
+  });
 }
 
 void Logger::RotateLogFile() {
@@ -126,20 +125,13 @@ void Logger::RotateLogFile() {
 
 void WriteLogLines(const std::vector<WString>& messages) noexcept {
   if (messages.empty()) return;
-  try {
-    Logger::GetInstance()->WriteLines(messages);
-  } catch (...) {
-    // No logger (no temporary directory, or no memory): the lines are lost
-    // and the caller carries on.
-  }
+  // No logger (no temporary directory, or no memory): the lines are lost.
+  DoBestEffort([&] { Logger::GetInstance()->WriteLines(messages); });
 }
 
 void WriteLogLine(const WString& message) noexcept {
-  try {
-    Logger::GetInstance()->WriteLines({message});
-  } catch (...) {
-    // No logger, or no memory for the copy: the line is lost.
-  }
+  // No logger, or no memory for the copy: the line is lost.
+  DoBestEffort([&] { Logger::GetInstance()->WriteLines({message}); });
 }
 
 std::unique_ptr<Logger> LoggerTestSeam::Create(std::unique_ptr<LogFiles> files) {

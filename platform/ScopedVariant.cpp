@@ -17,10 +17,4 @@ void ScopedVariant::SetBstr(BSTR owned) noexcept {
   m_variant.bstrVal = owned;
 }
 
-void ScopedVariant::SetArray(SAFEARRAY* owned, VARTYPE elementType) noexcept {
-  Reset();
-  m_variant.vt = static_cast<VARTYPE>(VT_ARRAY | elementType);
-  m_variant.parray = owned;
-}
-
 }  // namespace stavora

@@ -42,8 +42,6 @@ class ScopedVariant {
 
   // Clears what is held, then holds `owned` as VT_BSTR.
   void SetBstr(BSTR owned) noexcept;
-  // Clears what is held, then holds `owned` as VT_ARRAY | `elementType`.
-  void SetArray(SAFEARRAY* owned, VARTYPE elementType) noexcept;
 
   // Hands the VARIANT with everything it holds to the caller; VT_EMPTY here.
   VARIANT Release() noexcept {

@@ -69,6 +69,88 @@ class ExpansionOutput {
 const char16_t kPerUserOpening[] = u"HKCU\r\n{\tSoftware\r\n\t{\r\n\t\tClasses";
 const char16_t kPerUserClosing[] = u"\r\n\t}\r\n}\r\n";
 
+// The per-user rewrite of a script: each "HKCR" root becomes
+// HKCU\Software\Classes, by wrapping its block in the keys above it. Quoted
+// text is passed over, so that braces inside quotes do not count.
+class PerUserRewrite {
+ public:
+  enum class Step { kGoOn, kEnded, kOutOfMemory };
+
+  // Sees the text at `c` before it is copied. It may move `c` past the
+  // "HKCR" it replaces, or past the first of a doubled apostrophe inside a
+  // quoted token (which stays doubled), and appends the wrapping to `out`.
+  Step Before(const char16_t*& c, ExpansionOutput& out) {
+    if (m_depth == 0 && c[0] == u'H' && c[1] == u'K' && c[2] == u'C' && c[3] == u'R') {
+      c += 4;
+      if (!out.Append(kPerUserOpening)) return Step::kOutOfMemory;
+      m_wrapped = true;
+      if (*c == 0) return Step::kEnded;  // the script ended with the root's name
+    }
+    bool quoteHandled = false;
+    if (*c == u'\'') {
+      if (!m_inQuote) {
+        m_inQuote = true;
+        quoteHandled = true;
+      } else if (c[1] == u'\'') {
+        ++c;
+        if (!out.Append(u"'", 1)) return Step::kOutOfMemory;
+        quoteHandled = true;
+      } else {
+        m_inQuote = false;
+      }
+    }
+    if (quoteHandled || m_inQuote) return Step::kGoOn;
+    if (*c == u'{') {
+      ++m_depth;
+    } else if (*c == u'}') {
+      --m_depth;
+      if (m_depth == 0 && m_wrapped) {
+        if (!out.Append(kPerUserClosing)) return Step::kOutOfMemory;
+        m_wrapped = false;
+      }
+    }
+    return Step::kGoOn;
+  }
+
+ private:
+  int m_depth = 0;
+  bool m_inQuote = false;
+  bool m_wrapped = false;
+};
+
+// Copies the character at `c` to `out`, or what a "%NAME%" there stands for:
+// the registrar's variable of that name, or "%" for "%%". Moves `c` past
+// what it read.
+std::int32_t AppendSubstituted(const char16_t*& c, ExpansionOutput& out, const CRegObject& registrar,
+                               const TextServices& text) {
+  if (*c != u'%') {
+    const char16_t* next = text.NextChar(c);
+    if (next == c) next = c + 1;  // a stepping service must always move on
+    if (!out.Append(c, static_cast<std::size_t>(next - c))) return regresult::kOutOfMemory;
+    c = next;
+    return regresult::kOk;
+  }
+  ++c;
+  if (*c == u'%') {
+    if (!out.Append(u"%", 1)) return regresult::kOutOfMemory;
+    ++c;
+    return regresult::kOk;
+  }
+  const char16_t* close = c;
+  while (*close != 0 && *close != u'%') ++close;
+  if (*close == 0) return regresult::kDispException;
+  const std::size_t length = static_cast<std::size_t>(close - c);
+  if (length >= kVariableNameCapacity) return regresult::kFail;
+  char16_t name[kVariableNameCapacity];
+  std::memcpy(name, c, length * sizeof(char16_t));
+  name[length] = 0;
+  const char16_t* value = registrar.LookupVariable(name);
+  if (value == nullptr) return regresult::kDispException;
+  if (!out.Append(value)) return regresult::kOutOfMemory;
+  c = close + 1;
+  return regresult::kOk;
+}
+
 bool IsBlank(char16_t unit) { return unit == u' ' || unit == u'\t' || unit == u'\r' || unit == u'\n'; }
 
 const char16_t* const kProtectedKeyNames[] = {
@@ -98,7 +180,17 @@ const RootKeyRow kRootKeys[] = {
     {u"HKEY_CURRENT_CONFIG", regkey::kCurrentConfig},
 };
 
-const char16_t* const kValueTypes[] = {u"S", u"M", u"D", u"B"};
+struct ValueTypeRow {
+  const char16_t* token;
+  ValueType type;
+};
+
+const ValueTypeRow kValueTypes[] = {
+    {u"S", ValueType::kString},
+    {u"M", ValueType::kMultiString},
+    {u"D", ValueType::kDword},
+    {u"B", ValueType::kBinary},
+};
 
 }  // namespace
 
@@ -117,72 +209,18 @@ std::int32_t CRegScriptParser::ExpandScript(const char16_t* text, char16_t** exp
   ExpansionOutput out(m_text);
   if (!out.Start(std::char_traits<char16_t>::length(text))) return regresult::kOutOfMemory;
 
+  // The per-user rewrite sees the text before variables are substituted.
+  PerUserRewrite rewrite;
   const bool perUser = m_perUser();
-  int depth = 0;
-  bool inQuote = false;
-  bool wrapped = false;
-
   const char16_t* c = text;
   while (*c != 0) {
-    bool quoteHandled = false;
     if (perUser) {
-      if (depth == 0 && c[0] == u'H' && c[1] == u'K' && c[2] == u'C' && c[3] == u'R') {
-        c += 4;
-        if (!out.Append(kPerUserOpening)) return regresult::kOutOfMemory;
-        wrapped = true;
-        if (*c == 0) break;  // the script ended with the root's name
-      }
-      if (*c == u'\'') {
-        if (!inQuote) {
-          inQuote = true;
-          quoteHandled = true;
-        } else if (c[1] == u'\'') {
-          // A doubled apostrophe inside a quoted token stays doubled.
-          ++c;
-          if (!out.Append(u"'", 1)) return regresult::kOutOfMemory;
-          quoteHandled = true;
-        } else {
-          inQuote = false;
-        }
-      }
-      if (!quoteHandled && !inQuote) {
-        if (*c == u'{') {
-          ++depth;
-        } else if (*c == u'}') {
-          --depth;
-          if (depth == 0 && wrapped) {
-            if (!out.Append(kPerUserClosing)) return regresult::kOutOfMemory;
-            wrapped = false;
-          }
-        }
-      }
+      const PerUserRewrite::Step step = rewrite.Before(c, out);
+      if (step == PerUserRewrite::Step::kOutOfMemory) return regresult::kOutOfMemory;
+      if (step == PerUserRewrite::Step::kEnded) break;
     }
-
-    const char16_t* next = m_text.NextChar(c);
-    if (*c == u'%') {
-      ++c;
-      if (*c == u'%') {
-        if (!out.Append(u"%", 1)) return regresult::kOutOfMemory;
-        next = c + 1;
-      } else {
-        const char16_t* close = c;
-        while (*close != 0 && *close != u'%') ++close;
-        if (*close == 0) return regresult::kDispException;
-        const std::size_t length = static_cast<std::size_t>(close - c);
-        if (length >= kVariableNameCapacity) return regresult::kFail;
-        char16_t name[kVariableNameCapacity];
-        std::memcpy(name, c, length * sizeof(char16_t));
-        name[length] = 0;
-        const char16_t* value = m_registrar.LookupVariable(name);
-        if (value == nullptr) return regresult::kDispException;
-        if (!out.Append(value)) return regresult::kOutOfMemory;
-        next = close + 1;
-      }
-    } else {
-      if (next == c) next = c + 1;  // a stepping service must always move on
-      if (!out.Append(c, static_cast<std::size_t>(next - c))) return regresult::kOutOfMemory;
-    }
-    c = next;
+    const std::int32_t hr = AppendSubstituted(c, out, m_registrar, m_text);
+    if (regresult::Failed(hr)) return hr;
   }
 
   *expandedText = out.Release();
@@ -267,11 +305,14 @@ bool CRegScriptParser::FindRootKey(const char16_t* token, RegKey* root) const {
   return false;
 }
 
-int CRegScriptParser::FindValueType(const char16_t* token) const {
-  for (int i = 0; i < 4; ++i) {
-    if (Is(token, kValueTypes[i])) return i;
+bool CRegScriptParser::FindValueType(const char16_t* token, ValueType* type) const {
+  for (const ValueTypeRow& row : kValueTypes) {
+    if (Is(token, row.token)) {
+      *type = row.type;
+      return true;
+    }
   }
-  return -1;
+  return false;
 }
 
 }  // namespace stavora

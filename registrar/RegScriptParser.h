@@ -31,6 +31,11 @@ constexpr int kMaxBlockDepth = 32;
 
 using TokenBuffer = char16_t[kTokenCapacity];
 
+// The value types a script names after "=": S, M, D and B.
+enum class ValueType { kString, kMultiString, kDword, kBinary };
+
+class HeldKey;
+
 // Where the parser reads the per-user registration switch; the process-wide
 // switch unless a caller (a test, the fuzz target) supplies its own.
 using PerUserSource = bool (*)();
@@ -76,14 +81,22 @@ class CRegScriptParser {
  private:
   std::int32_t WalkBlockAt(TokenBuffer& token, RegKey parent, bool doRegister, bool skipping,
                            int depth);
+  std::int32_t WalkSubBlock(TokenBuffer& token, RegKey key, bool doRegister, bool skipping, int depth);
   std::int32_t RegisterBlock(TokenBuffer& token, RegKey parent, int depth);
+  std::int32_t RegisterEntry(TokenBuffer& token, RegKey parent, HeldKey& current, bool* keyless);
+  std::int32_t RemoveNamedTree(TokenBuffer& token, RegKey parent);
+  std::int32_t RegisterKeyEntry(TokenBuffer& token, RegKey parent, HeldKey& current);
   std::int32_t UnregisterBlock(TokenBuffer& token, RegKey parent, bool skipping, int depth);
+  std::int32_t ReadRemovalFlags(TokenBuffer& token, bool* removable);
+  std::int32_t UnregisterValueEntry(TokenBuffer& token, RegKey parent, bool keep);
+  std::int32_t UnregisterKeyEntry(TokenBuffer& token, RegKey parent, bool skipping, bool removable, int depth);
+  std::int32_t RemoveKeyIfEmpty(RegKey parent, const char16_t* name, HeldKey& key, bool removable);
   // After "Val": reads the value name and the token that must begin with "=".
   std::int32_t ReadValueEntryHead(TokenBuffer& valueName, TokenBuffer& token);
   bool Is(const char16_t* token, const char16_t* word) const;
   bool IsProtectedKeyName(const char16_t* name) const;
   bool FindRootKey(const char16_t* token, RegKey* root) const;
-  int FindValueType(const char16_t* token) const;
+  bool FindValueType(const char16_t* token, ValueType* type) const;
 
   const char16_t* m_cursor = nullptr;
   CRegObject& m_registrar;

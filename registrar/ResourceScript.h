@@ -28,14 +28,12 @@ std::int32_t RunResourceScript(CRegObject& registrar, const char16_t* moduleFile
 // The same run at `target`.
 std::int32_t RunResourceScriptAt(CRegObject& registrar, const char16_t* moduleFile, std::uint16_t resourceId,
                                  const char16_t* resourceType, bool doRegister, const ScriptTarget& target);
-std::int32_t ResourceRegister(CRegObject& registrar, const char16_t* moduleFile, std::uint16_t resourceId,
-                              const char16_t* resourceType);
-std::int32_t ResourceUnregister(CRegObject& registrar, const char16_t* moduleFile, std::uint16_t resourceId,
-                                const char16_t* resourceType);
 
 // Runs the module's "REGISTRY" script `resourceId`: defines `extraVariables`
 // (may be null), then the module's common variables, then "Module" and
-// "Module_Raw" from the module's file path, and runs the script.
+// "Module_Raw" from the module's file path, and runs the script. The server
+// registers through RunRegistrationResourceAt, which names the classes key to
+// write; this form runs against a registry as the per-user switch says.
 std::int32_t RunRegistrationResource(IRegistrationModule& module, std::uint16_t resourceId, bool doRegister,
                                      const RegistrationVariable* extraVariables,
                                      IRegistry& registry = SystemRegistry());
@@ -44,13 +42,5 @@ std::int32_t RunRegistrationResource(IRegistrationModule& module, std::uint16_t 
 // per-user rewrite, whatever the process-wide per-user switch says.
 std::int32_t RunRegistrationResourceAt(IRegistrationModule& module, std::uint16_t resourceId, bool doRegister,
                                        const RegistrationVariable* extraVariables, const ScriptTarget& target);
-
-// The same run at `target` with "Module" and "Module_Raw" naming
-// `registeredPath` instead of the module's own file, whose script it still
-// runs: another copy of the module's registration (the other bitness's) as
-// that copy's own registration writes it.
-std::int32_t RunRegistrationResourceFor(IRegistrationModule& module, const char16_t* registeredPath,
-                                        std::uint16_t resourceId, bool doRegister,
-                                        const RegistrationVariable* extraVariables, const ScriptTarget& target);
 
 }  // namespace stavora

@@ -5,7 +5,9 @@
 #include <cwchar>
 #include <memory>
 #include <new>
+#include <string>
 
+#include "platform/ModuleFile.h"
 #include "platform/ScopedHandles.h"
 #include "platform/WideText.h"
 #include "registrar/RegScriptParser.h"
@@ -13,20 +15,6 @@
 #include "registrar/ResourceScript.h"
 
 namespace stavora {
-namespace {
-
-constexpr DWORD kModulePathCapacity = 260;
-
-// The result for the calling thread's last error. A failing call that left no
-// error code still fails.
-std::int32_t LastErrorResult() {
-  const DWORD error = GetLastError();
-  if (error == ERROR_SUCCESS) return regresult::kFail;
-  return regresult::FromSystemError(static_cast<std::int32_t>(error));
-}
-
-}  // namespace
-
 namespace {
 
 // Scripts whose UTF-16 form fits this many units are converted on the stack.
@@ -89,69 +77,39 @@ std::int32_t RunResourceScriptAt(CRegObject& registrar, const char16_t* moduleFi
   return RunScriptAt(registrar, AsText(script.text), doRegister, target);
 }
 
-std::int32_t ResourceRegister(CRegObject& registrar, const char16_t* moduleFile, std::uint16_t resourceId,
-                              const char16_t* resourceType) {
-  return RunResourceScript(registrar, moduleFile, resourceId, resourceType, true);
-}
-
-std::int32_t ResourceUnregister(CRegObject& registrar, const char16_t* moduleFile, std::uint16_t resourceId,
-                                const char16_t* resourceType) {
-  return RunResourceScript(registrar, moduleFile, resourceId, resourceType, false);
-}
-
 namespace {
 
-// The module's own file path; a failure result when there is none or it
-// fills the whole buffer.
-std::int32_t OwnModulePath(HMODULE instance, wchar_t (&path)[kModulePathCapacity], DWORD* length) {
-  *length = GetModuleFileNameW(instance, path, kModulePathCapacity);
-  if (*length == 0) return LastErrorResult();
-  if (*length == kModulePathCapacity) return regresult::kInsufficientBuffer;
-  return regresult::kOk;
-}
-
 // Defines the caller's variables, the module's common ones, then "Module"
-// and "Module_Raw" for `registeredPath` (the module's own file when null),
-// and runs script `resourceId` of the module's own file, at `target` when one
-// is given and otherwise against `registry` as the per-user switch says.
-std::int32_t RunWithModuleVariables(IRegistrationModule& module, const wchar_t* registeredPath,
-                                    std::uint16_t resourceId, bool doRegister,
+// and "Module_Raw" for the module's own file, and runs script `resourceId` of
+// that file, at `target` when one is given and otherwise against `registry`
+// as the per-user switch says.
+std::int32_t RunWithModuleVariables(IRegistrationModule& module, std::uint16_t resourceId, bool doRegister,
                                     const RegistrationVariable* extraVariables, IRegistry& registry,
                                     const ScriptTarget* target = nullptr) {
   CRegObject registrar;
   HMODULE instance = static_cast<HMODULE>(module.ModuleInstance());
-  wchar_t path[kModulePathCapacity];
-  DWORD length = 0;
-  std::int32_t hr = OwnModulePath(instance, path, &length);
+  std::wstring path;
+  std::int32_t hr = ModuleFilePath(instance, &path);
   if (regresult::Failed(hr)) return hr;
-  const wchar_t* named = registeredPath != nullptr ? registeredPath : path;
   const bool quote = instance == nullptr || instance == GetModuleHandleW(nullptr);
-  hr = DefineModuleVariables(registrar, module, extraVariables, AsText(named), quote);
+  hr = DefineModuleVariables(registrar, module, extraVariables, AsText(path.c_str()), quote);
   if (regresult::Failed(hr)) return hr;
   if (target != nullptr) {
-    return RunResourceScriptAt(registrar, AsText(path), resourceId, u"REGISTRY", doRegister, *target);
+    return RunResourceScriptAt(registrar, AsText(path.c_str()), resourceId, u"REGISTRY", doRegister, *target);
   }
-  return RunResourceScript(registrar, AsText(path), resourceId, u"REGISTRY", doRegister, registry);
+  return RunResourceScript(registrar, AsText(path.c_str()), resourceId, u"REGISTRY", doRegister, registry);
 }
 
 }  // namespace
 
 std::int32_t RunRegistrationResource(IRegistrationModule& module, std::uint16_t resourceId, bool doRegister,
                                      const RegistrationVariable* extraVariables, IRegistry& registry) {
-  return RunWithModuleVariables(module, nullptr, resourceId, doRegister, extraVariables, registry);
+  return RunWithModuleVariables(module, resourceId, doRegister, extraVariables, registry);
 }
 
 std::int32_t RunRegistrationResourceAt(IRegistrationModule& module, std::uint16_t resourceId, bool doRegister,
                                        const RegistrationVariable* extraVariables, const ScriptTarget& target) {
-  return RunWithModuleVariables(module, nullptr, resourceId, doRegister, extraVariables, target.registry, &target);
-}
-
-std::int32_t RunRegistrationResourceFor(IRegistrationModule& module, const char16_t* registeredPath,
-                                        std::uint16_t resourceId, bool doRegister,
-                                        const RegistrationVariable* extraVariables, const ScriptTarget& target) {
-  if (registeredPath == nullptr) return regresult::kPointer;
-  return RunWithModuleVariables(module, AsWide(registeredPath), resourceId, doRegister, extraVariables,
-                                target.registry, &target);
+  return RunWithModuleVariables(module, resourceId, doRegister, extraVariables, target.registry, &target);
 }
 
 }  // namespace stavora

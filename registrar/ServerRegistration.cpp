@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/NumberText.h"
+#include "registrar/HeldKey.h"
 #include "registrar/RegScriptParser.h"
 #include "registrar/RegistrarResults.h"
 
@@ -17,41 +19,8 @@ constexpr std::size_t kQuotedPathCapacity = 523;
 // Room for a value this code reads back: a module path or an entry of ours.
 constexpr std::uint32_t kValueCapacity = 4096;
 
-const char16_t* const kLookupSharedTrees[] = {
-    u"Stavora.StavoraLookup",
-    u"Stavora.StavoraLookup.1",
-    u"AppID\\{2E7B5F90-C4A1-4D83-B962-0F8A3C6D51E7}",
-    u"AppID\\Stavora.DLL",
-    nullptr,
-};
-
 bool PerUserOn() { return true; }
 bool PerUserOff() { return false; }
-
-WString Hex32(std::uint32_t number) {
-  static const char16_t kDigits[] = u"0123456789ABCDEF";
-  WString text = u"0x";
-  for (int shift = 28; shift >= 0; shift -= 4) text.push_back(kDigits[(number >> shift) & 0xF]);
-  return text;
-}
-
-// A key opened for the length of a scope.
-class HeldKey {
- public:
-  explicit HeldKey(IRegistry& registry) : m_registry(registry) {}
-  ~HeldKey() {
-    // Nothing is changed by a close; a failed one has nothing to undo.
-    if (m_key != kNoKey) m_registry.CloseKey(m_key);
-  }
-  HeldKey(const HeldKey&) = delete;
-  HeldKey& operator=(const HeldKey&) = delete;
-  RegKey* Receive() { return &m_key; }
-  RegKey Get() const { return m_key; }
-
- private:
-  IRegistry& m_registry;
-  RegKey m_key = kNoKey;
-};
 
 struct StoredValue {
   WString name;
@@ -196,6 +165,29 @@ KeptRegistration ReadKeptRegistration(IRegistrationHost& host, bool perUser, con
   return kept;
 }
 
+// Writes back the values of `stored` that are missing under `classes`,
+// creating its key when it is gone; a value still there is left as it is.
+std::int32_t RestoreKey(IRegistry& registry, RegKey classes, const StoredKey& stored) {
+  HeldKey key(registry);
+  bool created = false;
+  std::int32_t error =
+      registry.OpenKey(classes, stored.path.c_str(), regaccess::kRead | regaccess::kWrite, key.Receive());
+  if (error == regerror::kFileNotFound) {
+    error = registry.CreateKey(classes, stored.path.c_str(), regaccess::kRead | regaccess::kWrite, key.Receive());
+    created = true;
+  }
+  if (error != regerror::kSuccess) return error;
+  for (const StoredValue& value : stored.values) {
+    StoredValue present;
+    const char16_t* name = value.name.empty() ? nullptr : value.name.c_str();
+    if (!created && ReadValue(registry, key.Get(), name, &present)) continue;
+    error = registry.SetValue(key.Get(), name, value.type, value.data.empty() ? nullptr : value.data.data(),
+                              static_cast<std::uint32_t>(value.data.size()));
+    if (error != regerror::kSuccess) return error;
+  }
+  return regerror::kSuccess;
+}
+
 // Writes back what the unregistration removed of `kept`, and nothing else.
 std::int32_t RestoreKeptRegistration(IRegistrationHost& host, bool perUser, const SharedRegistration& shared,
                                      const KeptRegistration& kept) {
@@ -215,23 +207,8 @@ std::int32_t RestoreKeptRegistration(IRegistrationHost& host, bool perUser, cons
 
   for (const StoredKey& stored : kept.keys) {
     IRegistry& registry = stored.perView ? scope.other : scope.own;
-    const RegKey classes = stored.perView ? scope.otherKey.Get() : scope.ownKey.Get();
-    HeldKey key(registry);
-    bool created = false;
-    error = registry.OpenKey(classes, stored.path.c_str(), regaccess::kRead | regaccess::kWrite, key.Receive());
-    if (error == regerror::kFileNotFound) {
-      error = registry.CreateKey(classes, stored.path.c_str(), regaccess::kRead | regaccess::kWrite, key.Receive());
-      created = true;
-    }
+    error = RestoreKey(registry, stored.perView ? scope.otherKey.Get() : scope.ownKey.Get(), stored);
     if (error != regerror::kSuccess) return regresult::FromSystemError(error);
-    for (const StoredValue& value : stored.values) {
-      StoredValue present;
-      const char16_t* name = value.name.empty() ? nullptr : value.name.c_str();
-      if (!created && ReadValue(registry, key.Get(), name, &present)) continue;
-      error = registry.SetValue(key.Get(), name, value.type, value.data.empty() ? nullptr : value.data.data(),
-                                static_cast<std::uint32_t>(value.data.size()));
-      if (error != regerror::kSuccess) return regresult::FromSystemError(error);
-    }
   }
 
   const char16_t* platform = PlatformOfView(OtherView(host.OwnView()));
@@ -282,9 +259,6 @@ std::int32_t UnregisterTypeLibrary(IRegistrationHost& host, IRegistry& registry,
 }
 
 }  // namespace
-
-const SharedRegistration kLookupSharedRegistration = {u"{5D3E8C21-9B47-4F0A-8C6E-2B71D4A9E013}",
-                                                      kLookupSharedTrees};
 
 std::int32_t DefineModuleVariables(CRegObject& registrar, IRegistrationModule& module,
                                    const RegistrationVariable* extraVariables, const char16_t* modulePath,
@@ -362,7 +336,7 @@ std::int32_t UnregisterModule(IRegistrationHost& host, bool perUser, const Share
   const std::int32_t keptResult = RestoreKeptRegistration(host, perUser, shared, kept);
   if (regresult::Failed(keptResult)) {
     host.Log(u"UnregisterServer(): The other registry view's registration could not get back its shared entries (" +
-             Hex32(static_cast<std::uint32_t>(keptResult)) + u").");
+             ResultCodeText(static_cast<std::uint32_t>(keptResult)) + u").");
   }
   return first;
 }

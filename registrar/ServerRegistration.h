@@ -103,9 +103,6 @@ struct SharedRegistration {
   const char16_t* const* sharedTrees;
 };
 
-// The lookup class's.
-extern const SharedRegistration kLookupSharedRegistration;
-
 // DllRegisterServer's steps: the application-ID script, the class rows, the
 // type library; the first failure ends them and earlier steps stay applied.
 std::int32_t RegisterModule(IRegistrationHost& host, bool perUser);

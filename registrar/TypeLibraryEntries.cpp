@@ -1,45 +1,11 @@
 // Writing the entries of a registered type library through any registry.
 #include "registrar/TypeLibraryEntries.h"
 
+#include "platform/NumberText.h"
+#include "registrar/HeldKey.h"
+
 namespace stavora {
 namespace {
-
-WString Hex(std::uint32_t number) {
-  static const char16_t kDigits[] = u"0123456789abcdef";
-  WString text;
-  do {
-    text.insert(text.begin(), kDigits[number & 0xF]);
-    number >>= 4;
-  } while (number != 0);
-  return text;
-}
-
-WString Decimal(std::uint32_t number) {
-  WString text;
-  do {
-    text.insert(text.begin(), static_cast<char16_t>(u'0' + number % 10));
-    number /= 10;
-  } while (number != 0);
-  return text;
-}
-
-// Closes a key on every way out.
-class OpenKey {
- public:
-  explicit OpenKey(IRegistry& registry) : m_registry(registry) {}
-  ~OpenKey() {
-    // Nothing was changed through a close; its failure has nothing to undo.
-    if (m_key != kNoKey) m_registry.CloseKey(m_key);
-  }
-  OpenKey(const OpenKey&) = delete;
-  OpenKey& operator=(const OpenKey&) = delete;
-  RegKey* Receive() { return &m_key; }
-  RegKey Get() const { return m_key; }
-
- private:
-  IRegistry& m_registry;
-  RegKey m_key = kNoKey;
-};
 
 std::int32_t SetString(IRegistry& registry, RegKey key, const char16_t* name, const WString& text) {
   return registry.SetValue(key, name, regtype::kString, text.c_str(),
@@ -48,7 +14,7 @@ std::int32_t SetString(IRegistry& registry, RegKey key, const char16_t* name, co
 
 // Creates `path` under `parent` and sets its default value to `text`.
 std::int32_t CreateWithDefault(IRegistry& registry, RegKey parent, const WString& path, const WString& text) {
-  OpenKey key(registry);
+  HeldKey key(registry);
   if (std::int32_t error = registry.CreateKey(parent, path.c_str(), regaccess::kRead | regaccess::kWrite,
                                               key.Receive())) {
     return error;
@@ -63,11 +29,11 @@ WString TypeLibraryVersionKey(const TypeLibraryFacts& facts) {
 }
 
 WString TypeLibraryFileKey(const TypeLibraryFacts& facts, const char16_t* platform) {
-  return TypeLibraryVersionKey(facts) + u"\\" + Hex(facts.lcid) + u"\\" + WString(platform);
+  return TypeLibraryVersionKey(facts) + u"\\" + HexText(facts.lcid) + u"\\" + WString(platform);
 }
 
 WString TypeLibraryVersionText(const TypeLibraryFacts& facts) {
-  return Hex(facts.majorVersion) + u"." + Hex(facts.minorVersion);
+  return HexText(facts.majorVersion) + u"." + HexText(facts.minorVersion);
 }
 
 WString HelpDirectoryOfPath(const WString& path) {
@@ -78,21 +44,21 @@ WString HelpDirectoryOfPath(const WString& path) {
 std::int32_t WriteTypeLibraryEntries(IRegistry& registry, RegKey classesRoot, const TypeLibraryFacts& facts,
                                      const char16_t* platform, const WString& path,
                                      const WString& helpDirectory) {
-  OpenKey version(registry);
+  HeldKey version(registry);
   if (std::int32_t error = registry.CreateKey(classesRoot, TypeLibraryVersionKey(facts).c_str(),
                                               regaccess::kRead | regaccess::kWrite, version.Receive())) {
     return error;
   }
   if (std::int32_t error = SetString(registry, version.Get(), nullptr, facts.name)) return error;
   if (std::int32_t error =
-          CreateWithDefault(registry, version.Get(), Hex(facts.lcid) + u"\\" + WString(platform), path)) {
+          CreateWithDefault(registry, version.Get(), HexText(facts.lcid) + u"\\" + WString(platform), path)) {
     return error;
   }
-  if (std::int32_t error = CreateWithDefault(registry, version.Get(), u"FLAGS", Decimal(facts.flags))) {
+  if (std::int32_t error = CreateWithDefault(registry, version.Get(), u"FLAGS", DecimalText(facts.flags))) {
     return error;
   }
   // A help folder recorded by an earlier registration stays as it is.
-  OpenKey existing(registry);
+  HeldKey existing(registry);
   if (registry.OpenKey(version.Get(), u"HELPDIR", regaccess::kRead, existing.Receive()) == regerror::kSuccess) {
     return regerror::kSuccess;
   }
@@ -101,7 +67,7 @@ std::int32_t WriteTypeLibraryEntries(IRegistry& registry, RegKey classesRoot, co
 
 std::int32_t WriteInterfaceEntries(IRegistry& registry, RegKey classesRoot, const TypeLibraryFacts& facts) {
   for (const TypeLibraryInterface& entry : facts.interfaces) {
-    OpenKey key(registry);
+    HeldKey key(registry);
     if (std::int32_t error = registry.CreateKey(classesRoot, (u"Interface\\" + entry.iid).c_str(),
                                                 regaccess::kRead | regaccess::kWrite, key.Receive())) {
       return error;
@@ -113,7 +79,7 @@ std::int32_t WriteInterfaceEntries(IRegistry& registry, RegKey classesRoot, cons
     if (std::int32_t error = CreateWithDefault(registry, key.Get(), u"ProxyStubClsid32", entry.proxyStub)) {
       return error;
     }
-    OpenKey typeLib(registry);
+    HeldKey typeLib(registry);
     if (std::int32_t error = registry.CreateKey(key.Get(), u"TypeLib", regaccess::kRead | regaccess::kWrite,
                                                 typeLib.Receive())) {
       return error;

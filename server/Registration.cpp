@@ -9,6 +9,7 @@
 #include "registrar/RegistrationModule.h"
 #include "registrar/ResourceScript.h"
 #include "resources/Stavora.h"
+#include "server/StavoraIdentity.h"
 #include "server/TypeAttributes.h"
 
 namespace stavora {

@@ -8,15 +8,14 @@
 #include "platform/WideText.h"
 #include "registrar/RegistrarBase.h"
 #include "registrar/ResourceScript.h"
+#include "server/StavoraIdentity.h"
 
 namespace stavora {
 
 bool g_initialisationFailed = false;
 
-const char16_t kStavoraAppId[] = u"{2E7B5F90-C4A1-4D83-B962-0F8A3C6D51E7}";
-
 const RegistrationVariable kModuleVariables[] = {
-    {u"APPID", kStavoraAppId},
+    {u"APPID", kStavoraAppIdText},
     {nullptr, nullptr},
 };
 

@@ -15,10 +15,6 @@ class IRegistrarBase;
 // the load.
 extern bool g_initialisationFailed;
 
-// The application identifier that every registration script run sees as
-// %APPID%.
-extern const char16_t kStavoraAppId[];
-
 // The module's registration variables, ended by a pair without a name:
 // AddCommonVariables defines them for every script run, and the
 // application-ID script is handed them ahead of that.

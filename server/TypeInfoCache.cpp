@@ -3,19 +3,14 @@
 #include "server/TypeInfoCache.h"
 
 #include <new>
+#include <string>
 #include <utility>
 
+#include "platform/ModuleFile.h"
 #include "server/StavoraModule.h"
 #include "server/TypeAttributes.h"
 
 namespace stavora {
-
-namespace {
-
-// Room for the module's path, as the platform's classic path limit allows.
-constexpr DWORD kModulePathCapacity = 260;
-
-}  // namespace
 
 HRESULT TypeInfoCache::GetTypeInfoCount(UINT* count) {
   if (count == nullptr) return E_POINTER;
@@ -88,12 +83,12 @@ HRESULT TypeInfoCache::EnsureLoaded() {
 }
 
 HRESULT TypeInfoCache::LoadTypeInformation() {
-  wchar_t path[kModulePathCapacity];
-  DWORD length = GetModuleFileNameW(m_module.ModuleHandle(), path, kModulePathCapacity);
-  if (length == 0 || length >= kModulePathCapacity) return E_FAIL;
+  std::wstring path;
+  HRESULT hr = ModuleFilePath(m_module.ModuleHandle(), &path);
+  if (FAILED(hr)) return hr;
 
   ScopedInterface<ITypeLib> typeLib;
-  HRESULT hr = LoadTypeLib(path, typeLib.Receive());
+  hr = LoadTypeLib(path.c_str(), typeLib.Receive());
   if (FAILED(hr)) return hr;
 
   ScopedInterface<ITypeInfo> typeInfo;

@@ -33,7 +33,6 @@ class TypeInfoCache {
   HRESULT EnsureLoaded();
 
   // Whether the name cache is built (for tests and benchmarks).
-  bool HasNameCache() const { return m_nameCache.Get() != nullptr; }
 
   // Releases the type information and frees the name cache; registered as a
   // termination callback of the module.

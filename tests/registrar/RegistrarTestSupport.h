@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,16 @@ inline bool TestPerUser() { return g_perUser; }
 inline std::string HrText(std::int32_t hr) {
   char text[16];
   std::snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(hr));
+  return text;
+}
+
+// A script as the DLL ships it in resources/: 8-bit text, read as Latin-1.
+inline std::u16string ShippedScript(const char* name) {
+  std::ifstream file(std::string(STAVORA_SOURCE_DIR) + "/resources/" + name, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  EXPECT_FALSE(bytes.empty()) << "resources/" << name << " could not be read";
+  std::u16string text;
+  for (unsigned char byte : bytes) text.push_back(byte);
   return text;
 }
 

@@ -167,7 +167,7 @@ TEST_F(RegistrarWineTest, FailuresOfTheRunAndOfItsResource) {
   const std::u16string exe = reinterpret_cast<const char16_t*>(ModulePath(nullptr).c_str());
   EXPECT_HR(regresult::FromSystemError(ERROR_RESOURCE_TYPE_NOT_FOUND),
             RunResourceScript(registrar, exe.c_str(), 201, u"NOSUCHTYPE", true));
-  const std::int32_t missing = ResourceRegister(registrar, u"C:\\no\\such\\module.dll", 201, u"REGISTRY");
+  const std::int32_t missing = RunResourceScript(registrar, u"C:\\no\\such\\module.dll", 201, u"REGISTRY", true);
   EXPECT_TRUE(missing == regresult::FromSystemError(ERROR_FILE_NOT_FOUND) ||
               missing == regresult::FromSystemError(ERROR_PATH_NOT_FOUND) ||
               missing == regresult::FromSystemError(ERROR_MOD_NOT_FOUND))

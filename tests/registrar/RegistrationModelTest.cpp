@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -13,7 +14,9 @@
 #include <vector>
 
 #include "registrar/RegistrarResults.h"
+#include "RegistrarTestSupport.h"
 #include "registrar/ServerRegistration.h"
+#include "server/StavoraIdentity.h"
 #include "tests/support/MemoryRegistry.h"
 #include "tests/support/TypeLibraryModel.h"
 
@@ -28,21 +31,7 @@ const char16_t kDll32[] = u"C:\\Program Files (x86)\\Kestrane\\Stavora\\Stavora.
 const char16_t kDll64[] = u"C:\\Program Files\\Kestrane\\Stavora\\Stavora.dll";
 const std::string kClass = "CLSID\\{5D3E8C21-9B47-4F0A-8C6E-2B71D4A9E013}";
 
-std::string HrText(std::int32_t hr) {
-  char text[16];
-  std::snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(hr));
-  return text;
-}
-
-// A script resource as the DLL carries it: 8-bit text, read as Latin-1.
-WString ScriptText(const char* name) {
-  std::ifstream file(std::string(STAVORA_SOURCE_DIR) + "/resources/" + name, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  EXPECT_FALSE(bytes.empty()) << name;
-  WString text;
-  for (unsigned char byte : bytes) text.push_back(byte);
-  return text;
-}
+using testing_support::HrText;
 
 // The module object's part: its one common variable.
 class ModelModule final : public IRegistrationModule {
@@ -77,10 +66,10 @@ class ModelHost final : public IRegistrationHost {
   }
   bool HasOtherView() const override { return m_caller != Caller::k32On32; }
   std::int32_t RunAppIdScript(bool registering, const ScriptTarget& target) override {
-    return Run(ScriptText("StavoraApp.rgs"), kAppIdVariables, registering, target);
+    return Run(testing_support::ShippedScript("StavoraApp.rgs"), kAppIdVariables, registering, target);
   }
   std::int32_t UpdateClassRows(bool registering, const ScriptTarget& target) override {
-    return Run(ScriptText("StavoraLookup.rgs"), nullptr, registering, target);
+    return Run(testing_support::ShippedScript("StavoraLookup.rgs"), nullptr, registering, target);
   }
   ITypeLibraryCalls& TypeLibrary() override { return m_typeLibrary; }
   bool FileExists(const WString& path, bool expand) override {
@@ -392,6 +381,32 @@ TEST_F(RegistrationModelTest, OnOneViewUnregistrationWritesNothingBack) {
   EXPECT_EQ(Text(before), Text(Dump()));
   EXPECT_EQ(Text({}), Text(log));
   ExpectNoHandlesLeft();
+}
+
+// What registration writes, per machine and per user, for both bitnesses side
+// by side and for the 32-bit DLL on 32-bit Windows, as recorded in
+// registration-dumps.txt: a change to the scripts, the registrar or the
+// sequence that changes a single key or value shows here. To record a new
+// dump on purpose, run with STAVORA_RECORD_DUMPS=<file> and review its diff.
+TEST_F(RegistrationModelTest, WhatRegistrationWritesIsTheRecordedRegistry) {
+  std::string actual;
+  for (const bool perUser : {false, true}) {
+    ModelMachine both;
+    ASSERT_EQ(HrText(0), HrText(both.Register(Caller::k32On64, perUser)));
+    ASSERT_EQ(HrText(0), HrText(both.Register(Caller::k64On64, perUser)));
+    actual += std::string("# x86 and x64 on 64-bit Windows, ") + (perUser ? "per user" : "per machine") + "\n";
+    actual += Text(both.Dump());
+  }
+  ModelMachine only;
+  ASSERT_EQ(HrText(0), HrText(only.Register(Caller::k32On32, false)));
+  actual += "# x86 on 32-bit Windows, per machine\n" + Text(only.Dump());
+
+  if (const char* record = std::getenv("STAVORA_RECORD_DUMPS")) {
+    std::ofstream(record, std::ios::binary) << actual;
+  }
+  std::ifstream file(std::string(STAVORA_SOURCE_DIR) + "/tests/registrar/registration-dumps.txt", std::ios::binary);
+  const std::string recorded((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(recorded, actual);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The server's two registration scripts, registered and unregistered per
-// machine and per user, compared entry by entry with what they must write.
+// The server's two registration scripts as they ship in resources/,
+// registered and unregistered per machine and per user, compared entry by entry with what they must write.
 #include "RegistrarTestSupport.h"
 
 namespace stavora {
@@ -9,46 +9,9 @@ namespace {
 using regresult::kOk;
 using Lines = std::vector<std::string>;
 
-const char16_t kAppIdScript[] =
-    u"HKCR\r\n"
-    u"{\r\n"
-    u"\tNoRemove AppID\r\n"
-    u"\t{\r\n"
-    u"\t\t'%APPID%' = s 'Stavora'\r\n"
-    u"\t\t'Stavora.DLL'\r\n"
-    u"\t\t{\r\n"
-    u"\t\t\tval AppID = s '%APPID%'\r\n"
-    u"\t\t}\r\n"
-    u"\t}\r\n"
-    u"}\r\n";
-
-const char16_t kClassScript[] =
-    u"HKCR\r\n"
-    u"{\r\n"
-    u"\tStavora.StavoraLookup.1 = s 'StavoraLookup Class'\r\n"
-    u"\t{\r\n"
-    u"\t\tCLSID = s '{5D3E8C21-9B47-4F0A-8C6E-2B71D4A9E013}'\r\n"
-    u"\t}\r\n"
-    u"\tStavora.StavoraLookup = s 'StavoraLookup Class'\r\n"
-    u"\t{\r\n"
-    u"\t\tCLSID = s '{5D3E8C21-9B47-4F0A-8C6E-2B71D4A9E013}'\r\n"
-    u"\t\tCurVer = s 'Stavora.StavoraLookup.1'\r\n"
-    u"\t}\r\n"
-    u"\tNoRemove CLSID\r\n"
-    u"\t{\r\n"
-    u"\t\tForceRemove {5D3E8C21-9B47-4F0A-8C6E-2B71D4A9E013} = s 'StavoraLookup Class'\r\n"
-    u"\t\t{\r\n"
-    u"\t\t\tProgID = s 'Stavora.StavoraLookup.1'\r\n"
-    u"\t\t\tVersionIndependentProgID = s 'Stavora.StavoraLookup'\r\n"
-    u"\t\t\tForceRemove 'Programmable'\r\n"
-    u"\t\t\tInprocServer32 = s '%MODULE%'\r\n"
-    u"\t\t\t{\r\n"
-    u"\t\t\t\tval ThreadingModel = s 'Apartment'\r\n"
-    u"\t\t\t}\r\n"
-    u"\t\t\t'TypeLib' = s '{A1C94E72-3F58-4B6D-9E20-7C5D18F3B6A4}'\r\n"
-    u"\t\t}\r\n"
-    u"\t}\r\n"
-    u"}\r\n";
+// The scripts as they ship.
+const std::u16string kAppIdScript = ShippedScript("StavoraApp.rgs");
+const std::u16string kClassScript = ShippedScript("StavoraLookup.rgs");
 
 // What both scripts write, under the given classes root.
 Lines Registered(const std::string& root) {
@@ -143,7 +106,7 @@ TEST_F(ScriptsTest, CallerVariablesTakePrecedence) {
   own.DefineVariable(u"MODULE", u"X:\\second.dll");
   own.DefineVariable(u"APPID", u"{app}");
   CRegScriptParser ownParser(own, registry, &TestPerUser);
-  ASSERT_HR(kOk, ownParser.RunScript(kClassScript, true));
+  ASSERT_HR(kOk, ownParser.RunScript(kClassScript.c_str(), true));
   EXPECT_EQ("T1:" "58003a005c00660069007200730074002e0064006c006c000000",
             ValueText(u"HKCR\\CLSID\\{5D3E8C21-9B47-4F0A-8C6E-2B71D4A9E013}\\InprocServer32", u""));
   EXPECT_EQ(0u, registry.OpenHandleCount());

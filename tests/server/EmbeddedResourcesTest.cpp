@@ -293,28 +293,22 @@ std::string ResourceBytes(LPCWSTR type, LPCWSTR name, WORD language) {
 
 constexpr WORD kEnglishUs = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
+// A file of resources\ beside the DLL: the scripts as they ship.
+std::string ShippedScript(const wchar_t* name) {
+  const std::wstring path = Dll().path.substr(0, Dll().path.find_last_of(L"\\/") + 1) + L"resources\\" + name;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "<cannot read the shipped script>";
+  std::string bytes(GetFileSize(file, nullptr), '\0');
+  DWORD read = 0;
+  if (!bytes.empty()) ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
+  CloseHandle(file);
+  bytes.resize(read);
+  return bytes;
+}
+
 TEST(ResourcesTest, RegistrationScriptsByteForByte) {
-  const std::string script101 =
-      "HKCR\r\n{\r\n\tNoRemove AppID\r\n\t{\r\n\t\t'%APPID%' = s 'Stavora'\r\n"
-      "\t\t'Stavora.DLL'\r\n\t\t{\r\n\t\t\tval AppID = s '%APPID%'\r\n\t\t}\r\n\t}\r\n}\r\n";
-  const std::string script102 =
-      "HKCR\r\n{\r\n"
-      "\tStavora.StavoraLookup.1 = s 'StavoraLookup Class'\r\n\t{\r\n"
-      "\t\tCLSID = s '{5D3E8C21-9B47-4F0A-8C6E-2B71D4A9E013}'\r\n\t}\r\n"
-      "\tStavora.StavoraLookup = s 'StavoraLookup Class'\r\n\t{\r\n"
-      "\t\tCLSID = s '{5D3E8C21-9B47-4F0A-8C6E-2B71D4A9E013}'\r\n"
-      "\t\tCurVer = s 'Stavora.StavoraLookup.1'\r\n\t}\r\n"
-      "\tNoRemove CLSID\r\n\t{\r\n"
-      "\t\tForceRemove {5D3E8C21-9B47-4F0A-8C6E-2B71D4A9E013} = s 'StavoraLookup Class'\r\n\t\t{\r\n"
-      "\t\t\tProgID = s 'Stavora.StavoraLookup.1'\r\n"
-      "\t\t\tVersionIndependentProgID = s 'Stavora.StavoraLookup'\r\n"
-      "\t\t\tForceRemove 'Programmable'\r\n"
-      "\t\t\tInprocServer32 = s '%MODULE%'\r\n\t\t\t{\r\n"
-      "\t\t\t\tval ThreadingModel = s 'Apartment'\r\n\t\t\t}\r\n"
-      "\t\t\t'TypeLib' = s '{A1C94E72-3F58-4B6D-9E20-7C5D18F3B6A4}'\r\n"
-      "\t\t}\r\n\t}\r\n}\r\n";
-  EXPECT_EQ(script101, ResourceBytes(L"REGISTRY", MAKEINTRESOURCEW(101), kEnglishUs));
-  EXPECT_EQ(script102, ResourceBytes(L"REGISTRY", MAKEINTRESOURCEW(102), kEnglishUs));
+  EXPECT_EQ(ShippedScript(L"StavoraApp.rgs"), ResourceBytes(L"REGISTRY", MAKEINTRESOURCEW(101), kEnglishUs));
+  EXPECT_EQ(ShippedScript(L"StavoraLookup.rgs"), ResourceBytes(L"REGISTRY", MAKEINTRESOURCEW(102), kEnglishUs));
   EXPECT_NE("<missing>", ResourceBytes(L"TYPELIB", MAKEINTRESOURCEW(1), kEnglishUs));
 }
 

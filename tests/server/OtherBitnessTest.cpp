@@ -21,6 +21,7 @@
 #include "registrar/ResourceScript.h"
 #include "resources/Stavora.h"
 #include "server/Registration.h"
+#include "server/StavoraIdentity.h"
 #include "server/StavoraModule.h"
 #include "tests/server/RegistrationTestSupport.h"
 
@@ -171,6 +172,17 @@ class OtherBitnessTest : public ::testing::Test {
 
   static long Regsvr32(const std::wstring& arguments) { return RunProgram(L"regsvr32.exe " + arguments); }
 
+  // Registers one of this DLL's scripts at `target` with its module
+  // variables naming `file`, as the copy of the DLL there runs it.
+  std::int32_t RunScriptNaming(stavora::IRegistrationModule& module, const std::u16string& file, std::uint16_t id,
+                               const stavora::RegistrationVariable* extra, const stavora::ScriptTarget& target) {
+    stavora::CRegObject registrar;
+    const std::int32_t hr = stavora::DefineModuleVariables(registrar, module, extra, file.c_str(), false);
+    if (stavora::regresult::Failed(hr)) return hr;
+    const std::u16string dll(m_dll.begin(), m_dll.end());
+    return stavora::RunResourceScriptAt(registrar, dll.c_str(), id, u"REGISTRY", true, target);
+  }
+
   // The other bitness's registration as its own registration writes it, in
   // its view of `root`: the DLL's two scripts run there naming the other
   // file, and its type library's entries for the other platform.
@@ -187,10 +199,8 @@ class OtherBitnessTest : public ::testing::Test {
       const stavora::ScriptTarget target{other, perUser ? stavora::kNoKey : reinterpret_cast<stavora::RegKey>(classes),
                                          perUser};
       const std::u16string file(m_otherDll.begin(), m_otherDll.end());
-      EXPECT_HR(S_OK, stavora::RunRegistrationResourceFor(adapter, file.c_str(), stavora::kAppIdScriptId, true,
-                                                          stavora::kModuleVariables, target));
-      EXPECT_HR(S_OK, stavora::RunRegistrationResourceFor(adapter, file.c_str(), stavora::kLookupClassScriptId, true,
-                                                          nullptr, target));
+      EXPECT_HR(S_OK, RunScriptNaming(adapter, file, stavora::kAppIdScriptId, stavora::kModuleVariables, target));
+      EXPECT_HR(S_OK, RunScriptNaming(adapter, file, stavora::kLookupClassScriptId, nullptr, target));
       stavora::OwnTypeLibraryCalls calls(dll);
       stavora::TypeLibraryFacts facts;
       EXPECT_HR(S_OK, calls.ReadFacts(&facts));
