@@ -215,6 +215,30 @@ TEST_F(RegistrationModelTest, ModelKeepsWindowsViewsAndMergesTheClassesRoot) {
   ASSERT_EQ(0, x64.CreateKey(regkey::kClassesRoot, u"New.Id", regaccess::kRead | regaccess::kWrite, &key));
   x64.CloseKey(key);
   EXPECT_TRUE(registry.KeyExists(u"HKLM\\Software\\Classes\\New.Id"));
+  // A key made below one that only the user has is the user's too; below a
+  // key that both have and whose subkeys merge, it is the machine's.
+  ASSERT_EQ(0, x64.CreateKey(regkey::kClassesRoot, u"Prog.Id\\Sub\\Deeper", regaccess::kRead | regaccess::kWrite, &key));
+  x64.CloseKey(key);
+  EXPECT_TRUE(registry.KeyExists(u"HKCU\\Software\\Classes\\Prog.Id\\Sub\\Deeper"));
+  EXPECT_FALSE(registry.KeyExists(u"HKLM\\Software\\Classes\\Prog.Id\\Sub"));
+  registry.AddKey(u"HKCU\\Software\\Classes\\TypeLib");
+  registry.AddKey(u"HKLM\\Software\\Classes\\TypeLib");
+  ASSERT_EQ(0, x64.CreateKey(regkey::kClassesRoot, u"TypeLib\\{L}\\1.0", regaccess::kRead | regaccess::kWrite, &key));
+  x64.CloseKey(key);
+  EXPECT_TRUE(registry.KeyExists(u"HKLM\\Software\\Classes\\TypeLib\\{L}\\1.0"));
+  // Mapped onto the user's classes (RegOverridePredefKey), the classes root
+  // is that key alone, in the caller's view, for every caller.
+  RegKey user = kNoKey;
+  ASSERT_EQ(0, x86.OpenKey(regkey::kCurrentUser, u"Software\\Classes", regaccess::kRead | regaccess::kWrite, &user));
+  ASSERT_EQ(0, x86.OverrideClassesRoot(user));
+  x86.CloseKey(user);
+  EXPECT_EQ(regerror::kFileNotFound, x64.OpenKey(regkey::kClassesRoot, u"New.Id", regaccess::kRead, &key));
+  ASSERT_EQ(0, x86.CreateKey(regkey::kClassesRoot, u"CLSID\\{C}", regaccess::kRead | regaccess::kWrite, &key));
+  x86.CloseKey(key);
+  EXPECT_TRUE(registry.KeyExists(u"HKCU\\Software\\Classes\\Wow6432Node\\CLSID\\{C}"));
+  ASSERT_EQ(0, x64.OverrideClassesRoot(kNoKey));
+  ASSERT_EQ(0, x64.OpenKey(regkey::kClassesRoot, u"New.Id", regaccess::kRead, &key));
+  x64.CloseKey(key);
 
   // On 32-bit Windows there is one view, whatever the access asks.
   IRegistry& only = registry.As(Caller::k32On32);
@@ -264,18 +288,47 @@ INSTANTIATE_TEST_SUITE_P(EachScopeAndOrder, SideBySideTest,
                                   (info.param.first == Caller::k64On64 ? "X64First" : "X86First");
                          });
 
-TEST_F(RegistrationModelTest, MachineRegistrationWritesTheMachineEvenWhereTheUserHasARegistration) {
-  ASSERT_EQ(HrText(0), HrText(Register(Caller::k64On64, true)));
-  const Lines user = Under(Dump(), "HKCU\\");
-  const Lines machine = Under(FreshRegistration(Caller::k64On64, false), "HKLM\\");
+// The type library's calls work through HKEY_CLASSES_ROOT, which writes and
+// deletes a key that the user has in the user's classes: registered per user
+// first, a machine registration of the library would land in the user's
+// profile and a machine unregistration would remove the user's. Mapped onto
+// the registration's own classes key, each scope keeps to its own, in either
+// order, for either bitness; the mapping ends with the calls.
+TEST_F(RegistrationModelTest, EachScopeKeepsToItsOwnClassesWhicheverWasRegisteredFirst) {
+  for (Caller caller : {Caller::k64On64, Caller::k32On64}) {
+    for (bool userFirst : {true, false}) {
+      SCOPED_TRACE(std::string(caller == Caller::k64On64 ? "64-bit, " : "32-bit, ") +
+                   (userFirst ? "per user first" : "per machine first"));
+      ModelMachine machine;
+      const Lines before = machine.Dump();
+      const Lines userAlone = Under(FreshRegistration(caller, true), "HKCU\\");
+      const Lines machineAlone = Under(FreshRegistration(caller, false), "HKLM\\");
+      ASSERT_EQ(HrText(0), HrText(machine.Register(caller, userFirst)));
+      ASSERT_FALSE(machine.registry.ClassesRootOverridden()) << "the classes root is still mapped";
+      ASSERT_EQ(HrText(0), HrText(machine.Register(caller, !userFirst)));
+      EXPECT_EQ(Text(userAlone), Text(Under(machine.Dump(), "HKCU\\")));
+      EXPECT_EQ(Text(machineAlone), Text(Under(machine.Dump(), "HKLM\\")));
 
-  ASSERT_EQ(HrText(0), HrText(Register(Caller::k64On64, false)));
-  EXPECT_EQ(Text(machine), Text(Under(Dump(), "HKLM\\")));
-  EXPECT_EQ(Text(user), Text(Under(Dump(), "HKCU\\"))) << "the machine registration changed the user's";
+      // The machine's unregistration takes the machine's entries and leaves
+      // the user's whole; the user's then leaves the machine as it was.
+      ASSERT_EQ(HrText(0), HrText(machine.Unregister(caller, false)));
+      EXPECT_EQ(Text(userAlone), Text(Under(machine.Dump(), "HKCU\\")));
+      EXPECT_EQ(Text(Under(before, "HKLM\\")), Text(Under(machine.Dump(), "HKLM\\")));
+      ASSERT_EQ(HrText(0), HrText(machine.Unregister(caller, true)));
+      EXPECT_EQ(Text(before), Text(machine.Dump()));
+      EXPECT_FALSE(machine.registry.ClassesRootOverridden());
+      EXPECT_EQ(0u, machine.registry.OpenHandleCount()) << "keys left open";
+      EXPECT_EQ(Text({}), Text(machine.log));
+    }
+  }
 
-  ASSERT_EQ(HrText(0), HrText(Unregister(Caller::k64On64, false)));
-  EXPECT_EQ(Text(user), Text(Under(Dump(), "HKCU\\"))) << "the machine unregistration changed the user's";
-  ExpectNoHandlesLeft();
+  // A type-library call that fails ends the mapping all the same.
+  ModelMachine failing;
+  failing.registry.SetReadOnly(u"HKLM\\Software\\Classes\\TypeLib");
+  EXPECT_EQ(HrText(regresult::FromSystemError(regerror::kAccessDenied)),
+            HrText(failing.Register(Caller::k64On64, false)));
+  EXPECT_FALSE(failing.registry.ClassesRootOverridden());
+  EXPECT_EQ(0u, failing.registry.OpenHandleCount()) << "keys left open";
 }
 
 TEST_F(RegistrationModelTest, UnregisteringTwiceSucceedsAndAFailedInstallIsTakenBack) {
