@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "registrar/OtherBitnessFile.h"
 #include "registrar/RegScriptParser.h"
 #include "registrar/RegistrarResults.h"
 
@@ -172,10 +173,13 @@ KeptRegistration ReadKeptRegistration(IRegistrationHost& host, bool perUser, con
   if (scope.Open(perUser, regaccess::kRead) != regerror::kSuccess) return kept;
   StoredValue server;
   if (!ReadDefaultText(scope.other, scope.otherKey.Get(), ServerKey(shared), &server, &kept.serverFile)) return kept;
-  // A registration whose file is gone is not kept alive.
-  if (kept.serverFile.empty() || !host.FileExists(kept.serverFile, server.type == regtype::kExpandString)) {
-    return kept;
-  }
+  // A registration whose file is gone is not kept alive. The file is looked
+  // for as the other bitness would find it.
+  if (kept.serverFile.empty()) return kept;
+  const OtherBitnessFile file =
+      LocateOtherBitnessFile(kept.serverFile, server.type == regtype::kExpandString, host.OwnView(),
+                             [&host](const WString& name, WString* value) { return host.EnvironmentVariable(name, value); });
+  if (!host.FileExists(file.path, file.withoutRedirection)) return kept;
   kept.present = true;
   for (const char16_t* const* tree = shared.sharedTrees; *tree != nullptr; ++tree) {
     ReadTree(scope.own, scope.ownKey.Get(), *tree, false, &kept.keys);

@@ -111,7 +111,8 @@ class ModuleRegistrationHost : public IRegistrationHost {
   std::int32_t RunAppIdScript(bool registering, const ScriptTarget& target) override;
   std::int32_t UpdateClassRows(bool registering, const ScriptTarget& target) override;
   ITypeLibraryCalls& TypeLibrary() override { return m_typeLibrary; }
-  bool FileExists(const WString& path, bool expand) override;
+  bool FileExists(const WString& path, bool withoutRedirection) override;
+  bool EnvironmentVariable(const WString& name, WString* value) override;
   void Log(const WString& message) override;
 
  private:

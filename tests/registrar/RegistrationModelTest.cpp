@@ -83,13 +83,41 @@ class ModelHost final : public IRegistrationHost {
     return Run(ScriptText("StavoraLookup.rgs"), nullptr, registering, target);
   }
   ITypeLibraryCalls& TypeLibrary() override { return m_typeLibrary; }
-  bool FileExists(const WString& path, bool expand) override {
-    WString name = path;
-    const WString variable = u"%ProgramFiles(x86)%";
-    if (expand && name.compare(0, variable.size(), variable) == 0) {
-      name = u"C:\\Program Files (x86)" + name.substr(variable.size());
+  // The files as the caller sees them: a 32-bit process on 64-bit Windows
+  // is sent from System32 to SysWOW64 unless it turned redirection off.
+  bool FileExists(const WString& path, bool withoutRedirection) override {
+    const WString system32 = u"C:\\Windows\\System32\\";
+    if (m_caller == Caller::k32On64 && !withoutRedirection && path.compare(0, system32.size(), system32) == 0) {
+      return m_files.count(u"C:\\Windows\\SysWOW64\\" + path.substr(system32.size())) != 0;
     }
-    return m_files.count(name) != 0;
+    return m_files.count(path) != 0;
+  }
+  // The folders each bitness's processes are given ("WOW64 Implementation
+  // Details").
+  bool EnvironmentVariable(const WString& name, WString* value) override {
+    const bool wow64 = m_caller == Caller::k32On64;
+    const bool oneView = m_caller == Caller::k32On32;
+    const WString programFiles = wow64 ? u"C:\\Program Files (x86)" : u"C:\\Program Files";
+    const struct {
+      const char16_t* name;
+      WString value;
+      bool set;
+    } variables[] = {
+        {u"SystemRoot", u"C:\\Windows", true},
+        {u"ProgramFiles", programFiles, true},
+        {u"CommonProgramFiles", programFiles + u"\\Common Files", true},
+        {u"ProgramFiles(x86)", u"C:\\Program Files (x86)", !oneView},
+        {u"CommonProgramFiles(x86)", u"C:\\Program Files (x86)\\Common Files", !oneView},
+        {u"ProgramW6432", u"C:\\Program Files", !oneView},
+        {u"CommonProgramW6432", u"C:\\Program Files\\Common Files", !oneView},
+    };
+    for (const auto& variable : variables) {
+      if (variable.set && name == variable.name) {
+        *value = variable.value;
+        return true;
+      }
+    }
+    return false;
   }
   void Log(const WString& message) override { m_log.push_back(std::string(message.begin(), message.end())); }
 
@@ -384,6 +412,60 @@ TEST_F(RegistrationModelTest, OtherViewsClassKeyIsLeftAsItIsWithItsValueTypes) {
   ASSERT_NE(nullptr, server);
   EXPECT_EQ(regtype::kExpandString, server->type);
   ExpectNoHandlesLeft();
+}
+
+// The other bitness's server file is looked for where that bitness finds
+// it: a 32-bit process sees System32 as SysWOW64 and expands %ProgramFiles%
+// to the x86 folder, a 64-bit process neither. Looked for as this process
+// sees it, a live registration of the other bitness is taken for a dead one
+// and loses its shared entries.
+TEST_F(RegistrationModelTest, OtherBitnessFileIsLookedForAsThatBitnessSeesIt) {
+  struct Case {
+    const char* what;
+    Caller unregistering;
+    const char16_t* named;  // the other registration's InprocServer32
+    bool expand;
+    const char16_t* file;  // where that file really is
+  };
+  const Case cases[] = {
+      {"64-bit file in System32", Caller::k32On64, u"C:\\Windows\\System32\\Stavora.dll", false,
+       u"C:\\Windows\\System32\\Stavora.dll"},
+      {"64-bit file in %ProgramFiles%", Caller::k32On64, u"%ProgramFiles%\\Vendor\\Stavora.dll", true,
+       u"C:\\Program Files\\Vendor\\Stavora.dll"},
+      {"32-bit file in System32", Caller::k64On64, u"C:\\Windows\\System32\\Stavora.dll", false,
+       u"C:\\Windows\\SysWOW64\\Stavora.dll"},
+      {"32-bit file in %CommonProgramFiles%", Caller::k64On64, u"%CommonProgramFiles%\\Vendor\\Stavora.dll", true,
+       u"C:\\Program Files (x86)\\Common Files\\Vendor\\Stavora.dll"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Caller other = c.unregistering == Caller::k64On64 ? Caller::k32On64 : Caller::k64On64;
+    const WString server = WString(u"HKLM\\Software\\Classes\\") +
+                           (other == Caller::k32On64 ? u"Wow6432Node\\" : u"") +
+                           u"CLSID\\{5D3E8C21-9B47-4F0A-8C6E-2B71D4A9E013}\\InprocServer32";
+    std::vector<std::uint8_t> value;
+    for (char16_t unit : WString(c.named)) {
+      value.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+      value.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    value.insert(value.end(), {0, 0});
+    const std::uint32_t type = c.expand ? regtype::kExpandString : regtype::kString;
+
+    // The other bitness registered alone, its file where the case puts it.
+    ModelMachine alone;
+    alone.files = {c.file, c.unregistering == Caller::k64On64 ? kDll64 : kDll32};
+    ASSERT_EQ(HrText(0), HrText(alone.Register(other, false)));
+    alone.registry.AddValue(server, u"", type, value);
+
+    ModelMachine both;
+    both.files = alone.files;
+    ASSERT_EQ(HrText(0), HrText(both.Register(other, false)));
+    both.registry.AddValue(server, u"", type, value);
+    ASSERT_EQ(HrText(0), HrText(both.Register(c.unregistering, false)));
+    ASSERT_EQ(HrText(0), HrText(both.Unregister(c.unregistering, false)));
+    EXPECT_EQ(Text(alone.Dump()), Text(both.Dump())) << "the other bitness's registration was not kept whole";
+    EXPECT_EQ(Text({}), Text(both.log));
+  }
 }
 
 TEST_F(RegistrationModelTest, NothingIsKeptForARegistrationWhoseFileIsGone) {
