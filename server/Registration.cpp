@@ -165,11 +165,35 @@ WString Portable(const std::wstring& text) { return WString(text.begin(), text.e
 
 }  // namespace
 
+Wow64Queries SystemWow64Queries() {
+  Wow64Queries queries{nullptr, nullptr};
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  if (kernel32 == nullptr) return queries;
+  // Through void*: the entry points' real types are those of the members.
+  queries.isWow64Process2 = reinterpret_cast<decltype(queries.isWow64Process2)>(
+      reinterpret_cast<void*>(GetProcAddress(kernel32, "IsWow64Process2")));
+  queries.isWow64Process = reinterpret_cast<decltype(queries.isWow64Process)>(
+      reinterpret_cast<void*>(GetProcAddress(kernel32, "IsWow64Process")));
+  return queries;
+}
+
+bool RunsUnderWow64(const Wow64Queries& queries) {
+  if (queries.isWow64Process2 != nullptr) {
+    USHORT processMachine = IMAGE_FILE_MACHINE_UNKNOWN;
+    USHORT nativeMachine = IMAGE_FILE_MACHINE_UNKNOWN;
+    if (queries.isWow64Process2(GetCurrentProcess(), &processMachine, &nativeMachine) != FALSE) {
+      return processMachine != IMAGE_FILE_MACHINE_UNKNOWN;
+    }
+  }
+  BOOL wow64 = FALSE;
+  return queries.isWow64Process != nullptr && queries.isWow64Process(GetCurrentProcess(), &wow64) != FALSE &&
+         wow64 != FALSE;
+}
+
 bool HasTwoRegistryViews() {
   if (sizeof(void*) == 8) return true;
   // A 32-bit process has a second view only under WOW64.
-  BOOL wow64 = FALSE;
-  return IsWow64Process(GetCurrentProcess(), &wow64) != FALSE && wow64 != FALSE;
+  return RunsUnderWow64(SystemWow64Queries());
 }
 
 ModuleRegistrationHost::ModuleRegistrationHost(ClassTable& table, CStavoraModule& module)
