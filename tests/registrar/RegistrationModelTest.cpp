@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "registrar/OtherBitnessFile.h"
 #include "registrar/RegistrarResults.h"
 #include "registrar/ServerRegistration.h"
 #include "tests/support/MemoryRegistry.h"
@@ -466,6 +467,36 @@ TEST_F(RegistrationModelTest, OtherBitnessFileIsLookedForAsThatBitnessSeesIt) {
     EXPECT_EQ(Text(alone.Dump()), Text(both.Dump())) << "the other bitness's registration was not kept whole";
     EXPECT_EQ(Text({}), Text(both.log));
   }
+}
+
+// The rules at their edges, as a 64-bit process applies them to a 32-bit
+// file: System32 matched without regard to case, the subfolders WOW64 leaves
+// alone ("File System Redirector"), a variable that is not set, and a plain
+// string left unexpanded.
+TEST(OtherBitnessFile, RulesAtTheirEdges) {
+  const EnvironmentLookup environment = [](const WString& name, WString* value) {
+    if (name == u"SystemRoot") *value = u"C:\\Windows\\";
+    else if (name == u"ProgramFiles(x86)") *value = u"C:\\Program Files (x86)";
+    else return false;
+    return true;
+  };
+  auto seen = [&](const char16_t* named, bool expand) {
+    const OtherBitnessFile file = LocateOtherBitnessFile(named, expand, RegistryView::k64, environment);
+    return std::string(file.path.begin(), file.path.end()) + (file.withoutRedirection ? " (unredirected)" : "");
+  };
+  EXPECT_EQ("C:\\Windows\\SysWOW64\\a\\S.dll", seen(u"c:\\windows\\SYSTEM32\\a\\S.dll", false));
+  EXPECT_EQ("C:\\Windows\\System32\\drivers\\etc\\S.dll", seen(u"C:\\Windows\\System32\\drivers\\etc\\S.dll", false));
+  EXPECT_EQ("C:\\Windows\\System32\\spool\\S.dll", seen(u"C:\\Windows\\System32\\spool\\S.dll", false));
+  EXPECT_EQ("C:\\Windows\\SysWOW64\\catroot2x\\S.dll", seen(u"C:\\Windows\\System32\\catroot2x\\S.dll", false));
+  EXPECT_EQ("C:\\Windows\\System32x\\S.dll", seen(u"C:\\Windows\\System32x\\S.dll", false));
+  EXPECT_EQ("C:\\Program Files (x86)\\%Unset%\\S.dll", seen(u"%ProgramFiles%\\%Unset%\\S.dll", true));
+  EXPECT_EQ("%ProgramFiles%\\S.dll", seen(u"%ProgramFiles%\\S.dll", false));
+  EXPECT_EQ("50% off\\S.dll", seen(u"50% off\\S.dll", true));
+  // A 32-bit process looks for a 64-bit file as it stands, unredirected.
+  const OtherBitnessFile for64 =
+      LocateOtherBitnessFile(u"C:\\Windows\\System32\\S.dll", false, RegistryView::k32, environment);
+  EXPECT_TRUE(for64.path == u"C:\\Windows\\System32\\S.dll");
+  EXPECT_TRUE(for64.withoutRedirection);
 }
 
 TEST_F(RegistrationModelTest, NothingIsKeptForARegistrationWhoseFileIsGone) {
