@@ -288,11 +288,16 @@ std::int32_t WithClassesRootMapped(IRegistry& registry, bool perUser, bool regis
   }
   const std::int32_t error = registry.OverrideClassesRoot(classes);
   if (error != regerror::kSuccess) return regresult::FromSystemError(error);
-  const std::int32_t hr = call();
-  // Undoing a mapping of the classes root fails only for a key that is not a
-  // predefined one; there is nothing else to do about it.
-  (void)registry.OverrideClassesRoot(kNoKey);
-  return hr;
+  // The mapping is undone on every way out, an exception's included.
+  struct Unmap {
+    IRegistry& registry;
+    ~Unmap() {
+      // Undoing a mapping of the classes root fails only for a key that is
+      // not a predefined one; there is nothing else to do about it.
+      (void)registry.OverrideClassesRoot(kNoKey);
+    }
+  } unmap{registry};
+  return call();
 }
 
 // Whether the type library is registered for this process's platform where
