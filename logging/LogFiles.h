@@ -26,8 +26,9 @@ class LogFiles {
 
   // Opens `path` for appending (creating the file, never its directory),
   // writes `bytes` as they are, flushes and closes. A `path` that is a link
-  // or junction is not followed and not written. False when the file could
-  // not be opened or not all bytes were written.
+  // or junction is not followed and not written, nor is a file that has
+  // another name too (a hard link). False when the file could not be opened
+  // or not all bytes were written.
   virtual bool AppendBytes(const WString& path, const std::string& bytes) = 0;
 
   // Renames `from` to `to` in one step, replacing `to` when it exists. When
@@ -42,8 +43,8 @@ class LogFiles {
     kLocked,    // the lock shared with other processes is held: call EndLogStep
     kUnlocked,  // no lock could be had in time: go ahead without it
     kRefused,   // the log's folders are missing or are not plain folders
-                // (a link or junction could send the lines elsewhere):
-                // write nothing
+                // (a link or junction could send the lines elsewhere), or
+                // the lock file is a link or has another name: write nothing
   };
 
   // Begins one step of writing to the log at `path` (the size check, any

@@ -2,7 +2,8 @@
 // appends through a file handle opened for FILE_APPEND_DATA, MoveFileExW,
 // GetLocalTime, and a byte-range lock on a lock file beside the log that
 // every process writing the log shares. No link or junction at the log's
-// folders or files is followed.
+// folders or files is followed, and no log or lock file that is a second
+// name of another file (a hard link) is used.
 #include <windows.h>
 
 #include <algorithm>
@@ -36,7 +37,10 @@ constexpr char16_t kLockSuffix[] = u".lock";
 // Windows reports FILE_ATTRIBUTE_REPARSE_POINT through the handle; Wine
 // reports its Unix symbolic links only through the path, so both are asked.
 // The caller holds the handle without sharing deletion, so the path still
-// names the same entry.
+// names the same entry. A file must have this one name: a hard link is an
+// ordinary entry with no reparse point, and where another account can make
+// entries in the temporary folder it could name any file that account
+// chooses, which our lines would then be appended to.
 bool IsPlain(HANDLE handle, const WString& path, bool wantFolder) {
   BY_HANDLE_FILE_INFORMATION information;
   if (!GetFileInformationByHandle(handle, &information)) return false;
@@ -44,6 +48,7 @@ bool IsPlain(HANDLE handle, const WString& path, bool wantFolder) {
   if (byPath == INVALID_FILE_ATTRIBUTES) return false;
   const DWORD attributes = information.dwFileAttributes | byPath;
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
+  if (!wantFolder && information.nNumberOfLinks > 1) return false;
   return ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == wantFolder;
 }
 

@@ -97,6 +97,11 @@ class IRegistry {
   // Names the value at `index` (an empty name is the default value), as
   // EnumKey names subkeys; ERROR_MORE_DATA when the name does not fit.
   virtual std::int32_t EnumValue(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* length) = 0;
+  // Makes HKEY_CLASSES_ROOT stand for the open key `key` in this whole
+  // process, every thread included, until it is called again; kNoKey gives
+  // the classes root its own meaning back. The caller may close `key` at
+  // once: the mapping holds a reference of its own.
+  virtual std::int32_t OverrideClassesRoot(RegKey key) = 0;
 };
 
 }  // namespace stavora

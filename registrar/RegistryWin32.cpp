@@ -96,6 +96,10 @@ class Win32Registry final : public IRegistry {
     if (error == ERROR_SUCCESS) *length = units;
     return error;
   }
+  std::int32_t OverrideClassesRoot(RegKey key) override {
+    // The mapping is the process's, whatever view this registry opens keys in.
+    return RegOverridePredefKey(HKEY_CLASSES_ROOT, key == kNoKey ? nullptr : Key(key));
+  }
 
  private:
   REGSAM m_view;

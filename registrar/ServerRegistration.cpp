@@ -7,6 +7,7 @@
 
 #include "platform/NumberText.h"
 #include "registrar/HeldKey.h"
+#include "registrar/OtherBitnessFile.h"
 #include "registrar/RegScriptParser.h"
 #include "registrar/RegistrarResults.h"
 
@@ -141,10 +142,13 @@ KeptRegistration ReadKeptRegistration(IRegistrationHost& host, bool perUser, con
   if (scope.Open(perUser, regaccess::kRead) != regerror::kSuccess) return kept;
   StoredValue server;
   if (!ReadDefaultText(scope.other, scope.otherKey.Get(), ServerKey(shared), &server, &kept.serverFile)) return kept;
-  // A registration whose file is gone is not kept alive.
-  if (kept.serverFile.empty() || !host.FileExists(kept.serverFile, server.type == regtype::kExpandString)) {
-    return kept;
-  }
+  // A registration whose file is gone is not kept alive. The file is looked
+  // for as the other bitness would find it.
+  if (kept.serverFile.empty()) return kept;
+  const OtherBitnessFile file =
+      LocateOtherBitnessFile(kept.serverFile, server.type == regtype::kExpandString, host.OwnView(),
+                             [&host](const WString& name, WString* value) { return host.EnvironmentVariable(name, value); });
+  if (!host.FileExists(file.path, file.withoutRedirection)) return kept;
   kept.present = true;
   for (const char16_t* const* tree = shared.sharedTrees; *tree != nullptr; ++tree) {
     ReadTree(scope.own, scope.ownKey.Get(), *tree, false, &kept.keys);
@@ -235,6 +239,44 @@ std::int32_t OpenTarget(IRegistry& registry, bool perUser, RegKey* classes) {
   return error;
 }
 
+// The platform's type-library calls write and delete through
+// HKEY_CLASSES_ROOT, which on Windows is the merged view: a key that exists
+// under HKCU\Software\Classes is written and deleted there. A machine
+// registration after a per-user one would put the library's TypeLib and
+// Interface keys in the administrator's profile, and a machine
+// unregistration would remove the user's. So for the length of each call the
+// classes root of the process stands for the classes key of the
+// registration's scope (the machine's `machineClasses`, or the user's), and
+// gets its own meaning back afterwards, whatever the call gave. The user's
+// classes key is made when registering; unregistering, a user without one
+// has nothing to remove.
+template <class Call>
+std::int32_t WithClassesRootMapped(IRegistry& registry, bool perUser, bool registering, RegKey machineClasses,
+                                   Call call) {
+  HeldKey userClasses(registry);
+  RegKey classes = machineClasses;
+  if (perUser) {
+    constexpr std::uint32_t kAccess = regaccess::kRead | regaccess::kWrite;
+    const std::int32_t error =
+        registering ? registry.CreateKey(regkey::kCurrentUser, u"Software\\Classes", kAccess, userClasses.Receive())
+                    : registry.OpenKey(regkey::kCurrentUser, u"Software\\Classes", kAccess, userClasses.Receive());
+    if (error != regerror::kSuccess) return regresult::FromSystemError(error);
+    classes = userClasses.Get();
+  }
+  const std::int32_t error = registry.OverrideClassesRoot(classes);
+  if (error != regerror::kSuccess) return regresult::FromSystemError(error);
+  // The mapping is undone on every way out, an exception's included.
+  struct Unmap {
+    IRegistry& registry;
+    ~Unmap() {
+      // Undoing a mapping of the classes root fails only for a key that is
+      // not a predefined one; there is nothing else to do about it.
+      (void)registry.OverrideClassesRoot(kNoKey);
+    }
+  } unmap{registry};
+  return call();
+}
+
 // Whether the type library is registered for this process's platform where
 // this registration keeps it; false when that cannot be told.
 bool TypeLibraryRegistered(IRegistrationHost& host, IRegistry& registry, bool perUser) {
@@ -251,9 +293,10 @@ bool TypeLibraryRegistered(IRegistrationHost& host, IRegistry& registry, bool pe
 // The type library's unregistration. It runs even when the library seems not
 // to be registered (a platform may keep a per-user registration elsewhere),
 // but then its failure counts as done.
-std::int32_t UnregisterTypeLibrary(IRegistrationHost& host, IRegistry& registry, bool perUser) {
+std::int32_t UnregisterTypeLibrary(IRegistrationHost& host, IRegistry& registry, bool perUser, RegKey machineClasses) {
   const bool registered = TypeLibraryRegistered(host, registry, perUser);
-  const std::int32_t hr = host.TypeLibrary().Unregister(perUser);
+  const std::int32_t hr = WithClassesRootMapped(registry, perUser, false, machineClasses,
+                                                [&host, perUser] { return host.TypeLibrary().Unregister(perUser); });
   if (regresult::Failed(hr) && !registered) return regresult::kOk;
   return hr;
 }
@@ -313,7 +356,8 @@ std::int32_t RegisterModule(IRegistrationHost& host, bool perUser) {
   if (regresult::Failed(hr)) return hr;
   hr = host.UpdateClassRows(true, target);
   if (regresult::Failed(hr)) return hr;
-  return host.TypeLibrary().Register(perUser);
+  return WithClassesRootMapped(registry, perUser, true, classes.Get(),
+                               [&host, perUser] { return host.TypeLibrary().Register(perUser); });
 }
 
 std::int32_t UnregisterModule(IRegistrationHost& host, bool perUser, const SharedRegistration& shared) {
@@ -330,7 +374,7 @@ std::int32_t UnregisterModule(IRegistrationHost& host, bool perUser, const Share
     if (regresult::Failed(hr) && !regresult::Failed(first)) first = hr;
   };
   note(host.UpdateClassRows(false, target));
-  note(UnregisterTypeLibrary(host, registry, perUser));
+  note(UnregisterTypeLibrary(host, registry, perUser, classes.Get()));
   note(host.RunAppIdScript(false, target));
 
   const std::int32_t keptResult = RestoreKeptRegistration(host, perUser, shared, kept);

@@ -84,9 +84,12 @@ class IRegistrationHost {
   virtual std::int32_t RunAppIdScript(bool registering, const ScriptTarget& target) = 0;
   virtual std::int32_t UpdateClassRows(bool registering, const ScriptTarget& target) = 0;
   virtual ITypeLibraryCalls& TypeLibrary() = 0;
-  // Whether the file a registration names exists; `expand`: the name holds
-  // environment variables to expand first (a REG_EXPAND_SZ value).
-  virtual bool FileExists(const WString& path, bool expand) = 0;
+  // Whether `path` names an existing file; `withoutRedirection`: looked for
+  // with WOW64's file-system redirection off (a 32-bit process looking for a
+  // 64-bit file).
+  virtual bool FileExists(const WString& path, bool withoutRedirection) = 0;
+  // A variable of this process's environment; false when it is not set.
+  virtual bool EnvironmentVariable(const WString& name, WString* value) = 0;
   // One line in the log.
   virtual void Log(const WString& message) = 0;
 
@@ -110,8 +113,9 @@ std::int32_t RegisterModule(IRegistrationHost& host, bool perUser);
 // DllUnregisterServer's steps, in the reverse order. Every step runs; what is
 // not registered counts as removed; the first real failure is the result.
 // Then the entries this unregistration removed that the other view's
-// registration (when one is there and its file exists) shares with it are
-// written back; a failure there is logged and does not change the result.
+// registration (when one is there and its file exists, as that bitness sees
+// it: LocateOtherBitnessFile) shares with it are written back; a failure
+// there is logged and does not change the result.
 std::int32_t UnregisterModule(IRegistrationHost& host, bool perUser, const SharedRegistration& shared);
 
 // DllInstall's registration: a registration that fails is taken back by an

@@ -166,11 +166,35 @@ WString Portable(const std::wstring& text) { return WString(text.begin(), text.e
 
 }  // namespace
 
+Wow64Queries SystemWow64Queries() {
+  Wow64Queries queries{nullptr, nullptr};
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  if (kernel32 == nullptr) return queries;
+  // Through void*: the entry points' real types are those of the members.
+  queries.isWow64Process2 = reinterpret_cast<decltype(queries.isWow64Process2)>(
+      reinterpret_cast<void*>(GetProcAddress(kernel32, "IsWow64Process2")));
+  queries.isWow64Process = reinterpret_cast<decltype(queries.isWow64Process)>(
+      reinterpret_cast<void*>(GetProcAddress(kernel32, "IsWow64Process")));
+  return queries;
+}
+
+bool RunsUnderWow64(const Wow64Queries& queries) {
+  if (queries.isWow64Process2 != nullptr) {
+    USHORT processMachine = IMAGE_FILE_MACHINE_UNKNOWN;
+    USHORT nativeMachine = IMAGE_FILE_MACHINE_UNKNOWN;
+    if (queries.isWow64Process2(GetCurrentProcess(), &processMachine, &nativeMachine) != FALSE) {
+      return processMachine != IMAGE_FILE_MACHINE_UNKNOWN;
+    }
+  }
+  BOOL wow64 = FALSE;
+  return queries.isWow64Process != nullptr && queries.isWow64Process(GetCurrentProcess(), &wow64) != FALSE &&
+         wow64 != FALSE;
+}
+
 bool HasTwoRegistryViews() {
   if (sizeof(void*) == 8) return true;
   // A 32-bit process has a second view only under WOW64.
-  BOOL wow64 = FALSE;
-  return IsWow64Process(GetCurrentProcess(), &wow64) != FALSE && wow64 != FALSE;
+  return RunsUnderWow64(SystemWow64Queries());
 }
 
 ModuleRegistrationHost::ModuleRegistrationHost(ClassTable& table, CStavoraModule& module)
@@ -208,15 +232,58 @@ std::int32_t ModuleRegistrationHost::UpdateClassRows(bool registering, const Scr
   return first;
 }
 
-bool ModuleRegistrationHost::FileExists(const WString& path, bool expand) {
-  std::wstring name(path.begin(), path.end());
-  if (expand) {
-    std::wstring expanded(32768, L'\0');
-    const DWORD length = ExpandEnvironmentStringsW(name.c_str(), &expanded[0], 32768);
-    if (length == 0 || length > 32768) return false;
-    name.assign(expanded.c_str());
+namespace {
+
+using DisableRedirectionFunction = BOOL(WINAPI*)(PVOID* oldValue);
+using RevertRedirectionFunction = BOOL(WINAPI*)(PVOID oldValue);
+
+// Turns WOW64's file-system redirection off for the calling thread while it
+// lives, where the system has it; a process that is not under WOW64 has
+// nothing to turn off.
+class RedirectionOff {
+ public:
+  RedirectionOff() {
+    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+    if (kernel32 == nullptr) return;
+    // Through void*: the entry points' real types are declared above.
+    const auto disable = reinterpret_cast<DisableRedirectionFunction>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32, "Wow64DisableWow64FsRedirection")));
+    m_revert = reinterpret_cast<RevertRedirectionFunction>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32, "Wow64RevertWow64FsRedirection")));
+    m_off = disable != nullptr && m_revert != nullptr && disable(&m_old) != FALSE;
   }
+  ~RedirectionOff() {
+    // Must be undone on this thread before it touches another file; a revert
+    // that fails leaves nothing else to try.
+    if (m_off) (void)m_revert(m_old);
+  }
+  RedirectionOff(const RedirectionOff&) = delete;
+  RedirectionOff& operator=(const RedirectionOff&) = delete;
+
+ private:
+  RevertRedirectionFunction m_revert = nullptr;
+  PVOID m_old = nullptr;
+  bool m_off = false;
+};
+
+}  // namespace
+
+bool ModuleRegistrationHost::FileExists(const WString& path, bool withoutRedirection) {
+  const std::wstring name(path.begin(), path.end());
+  if (!withoutRedirection || sizeof(void*) == 8) return GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES;
+  // Nothing but this one query runs while redirection is off.
+  RedirectionOff off;
   return GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool ModuleRegistrationHost::EnvironmentVariable(const WString& name, WString* value) {
+  const std::wstring wideName(name.begin(), name.end());
+  std::wstring text(32768, L'\0');
+  const DWORD length = GetEnvironmentVariableW(wideName.c_str(), &text[0], 32768);
+  if (length == 0 || length >= 32768) return false;
+  text.resize(length);
+  *value = Portable(text);
+  return true;
 }
 
 void ModuleRegistrationHost::Log(const WString& message) { WriteLogLine(message); }

@@ -95,6 +95,24 @@ class OwnTypeLibraryCalls final : public ITypeLibraryCalls {
   HINSTANCE m_typeLibModule;
 };
 
+// The two calls that tell whether a process runs under WOW64; a system may
+// lack either (IsWow64Process2 came with Windows 10, version 1511). Null
+// where missing.
+struct Wow64Queries {
+  BOOL(WINAPI* isWow64Process2)(HANDLE process, USHORT* processMachine, USHORT* nativeMachine);
+  BOOL(WINAPI* isWow64Process)(HANDLE process, PBOOL wow64);
+};
+
+// This system's, looked up in kernel32 by name.
+Wow64Queries SystemWow64Queries();
+
+// Whether this 32-bit process runs under WOW64, so that a 64-bit registry
+// view stands beside its own. IsWow64Process2 decides where it answers (a
+// process machine other than IMAGE_FILE_MACHINE_UNKNOWN): IsWow64Process
+// may answer FALSE for a 32-bit program on Windows on ARM. IsWow64Process
+// where the newer call is missing or fails; false when neither answers.
+bool RunsUnderWow64(const Wow64Queries& queries);
+
 // Whether this process sees two registry views: a 64-bit process, or a
 // 32-bit one on 64-bit Windows.
 bool HasTwoRegistryViews();
@@ -111,7 +129,8 @@ class ModuleRegistrationHost : public IRegistrationHost {
   std::int32_t RunAppIdScript(bool registering, const ScriptTarget& target) override;
   std::int32_t UpdateClassRows(bool registering, const ScriptTarget& target) override;
   ITypeLibraryCalls& TypeLibrary() override { return m_typeLibrary; }
-  bool FileExists(const WString& path, bool expand) override;
+  bool FileExists(const WString& path, bool withoutRedirection) override;
+  bool EnvironmentVariable(const WString& name, WString* value) override;
   void Log(const WString& message) override;
 
  private:

@@ -44,6 +44,11 @@ bool ChangesNameFile(const unsigned char* records, std::size_t bytesReported,
     if (NameMatches(record + kChangeRecordHeaderBytes, nameBytes / 2, fileName, sameName)) {
       return true;
     }
+    const WStringView shortName = sameName.WatchedShortName();
+    if (!shortName.empty() &&
+        NameMatches(record + kChangeRecordHeaderBytes, nameBytes / 2, shortName, sameName)) {
+      return true;
+    }
 
     if (next == 0 || next % kChangeRecordAlignment != 0) return false;
     if (next < kChangeRecordHeaderBytes + nameBytes) return false;

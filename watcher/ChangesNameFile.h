@@ -28,7 +28,8 @@ constexpr std::size_t kChangeRecordAlignment = 2;
 // rule decides (on Windows it folds non-ASCII letters, which the name rule
 // of sections and keys does not). A record name of another length than
 // `fileName` is never handed over: an ordinal comparison maps unit to unit.
-// An empty `fileName` never matches.
+// An empty `fileName` never matches. A record that carries the file's short
+// name (`sameName.WatchedShortName()`, when it has one) names it too.
 //
 // Nothing at or beyond records + bytesReported is read, whatever the records
 // claim. The walk ends at the first record whose header or name would cross

@@ -163,6 +163,9 @@ bool DirectoryWatcher::OpenDirectory() {
                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
   if (!m_directoryHandle.IsValid()) return false;
   m_folderCheck.Opened(IdentityOf(m_directoryHandle.Get()));
+  // Change records may name the file by its short name; it is taken anew
+  // with each open, since the file may have been made again meanwhile.
+  m_sameName.TakeShortName(m_directoryToOpen, m_fileName);
   return true;
 }
 

@@ -12,6 +12,11 @@ class FileNameComparison {
   // spelled it) names the same file as `watched` (the INI file's name).
   virtual bool SameFileName(WStringView recorded, WStringView watched) const = 0;
 
+  // The INI file's short (8.3) name where the file system gave it one other
+  // than its long name, else empty. A change record may carry that name
+  // instead of the long one (a save made through the short name).
+  virtual WStringView WatchedShortName() const { return WStringView(); }
+
  protected:
   ~FileNameComparison() = default;
 };

@@ -634,6 +634,32 @@ TEST_F(LoggerWin32, LinksAtTheLogsFoldersOrFileAreNotFollowed) {
   EXPECT_EQ(Messages(ReadBytes(LogFile())), std::vector<std::string>{"plain folders"});
 }
 
+// A log or lock file that is a second name of another file (a hard link,
+// which has no reparse point) takes no line: the other file neither grows
+// nor is locked. Plain files again take lines at once.
+TEST_F(LoggerWin32, HardLinkedLogOrLockFileIsNotWritten) {
+  MakeLogDirectory();
+  const std::wstring victim = m_tmp + L"\\victim.txt";
+  WriteBytes(victim, "untouched");
+  Logger* logger = Logger::GetInstance();
+  ASSERT_TRUE(CreateHardLinkW(LogFile().c_str(), victim.c_str(), nullptr)) << "error " << GetLastError();
+  logger->Write(u"through a hard-linked log file");
+  EXPECT_EQ(ReadBytes(victim), "untouched");
+  ASSERT_TRUE(DeleteFileW(LogFile().c_str())) << "error " << GetLastError();
+
+  const std::wstring lockFile = LogFile() + L".lock";
+  DeleteFileW(lockFile.c_str());
+  ASSERT_TRUE(CreateHardLinkW(lockFile.c_str(), victim.c_str(), nullptr)) << "error " << GetLastError();
+  logger->Write(u"with a hard-linked lock file");
+  EXPECT_EQ(ReadBytes(LogFile()), "<missing>");
+  EXPECT_EQ(ReadBytes(victim), "untouched");
+  ASSERT_TRUE(DeleteFileW(lockFile.c_str())) << "error " << GetLastError();
+
+  logger->Write(u"plain files");
+  EXPECT_EQ(Messages(ReadBytes(LogFile())), std::vector<std::string>{"plain files"});
+  EXPECT_EQ(ReadBytes(victim), "untouched");
+}
+
 // GetTempPath2W where kernel32 has it, else GetTempPathW.
 DWORD WINAPI TempPath2StandIn(DWORD, LPWSTR) { return 0; }
 

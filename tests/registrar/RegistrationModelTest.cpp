@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "registrar/OtherBitnessFile.h"
 #include "registrar/RegistrarResults.h"
 #include "RegistrarTestSupport.h"
 #include "registrar/ServerRegistration.h"
@@ -72,13 +73,41 @@ class ModelHost final : public IRegistrationHost {
     return Run(testing_support::ShippedScript("StavoraLookup.rgs"), nullptr, registering, target);
   }
   ITypeLibraryCalls& TypeLibrary() override { return m_typeLibrary; }
-  bool FileExists(const WString& path, bool expand) override {
-    WString name = path;
-    const WString variable = u"%ProgramFiles(x86)%";
-    if (expand && name.compare(0, variable.size(), variable) == 0) {
-      name = u"C:\\Program Files (x86)" + name.substr(variable.size());
+  // The files as the caller sees them: a 32-bit process on 64-bit Windows
+  // is sent from System32 to SysWOW64 unless it turned redirection off.
+  bool FileExists(const WString& path, bool withoutRedirection) override {
+    const WString system32 = u"C:\\Windows\\System32\\";
+    if (m_caller == Caller::k32On64 && !withoutRedirection && path.compare(0, system32.size(), system32) == 0) {
+      return m_files.count(u"C:\\Windows\\SysWOW64\\" + path.substr(system32.size())) != 0;
     }
-    return m_files.count(name) != 0;
+    return m_files.count(path) != 0;
+  }
+  // The folders each bitness's processes are given ("WOW64 Implementation
+  // Details").
+  bool EnvironmentVariable(const WString& name, WString* value) override {
+    const bool wow64 = m_caller == Caller::k32On64;
+    const bool oneView = m_caller == Caller::k32On32;
+    const WString programFiles = wow64 ? u"C:\\Program Files (x86)" : u"C:\\Program Files";
+    const struct {
+      const char16_t* name;
+      WString value;
+      bool set;
+    } variables[] = {
+        {u"SystemRoot", u"C:\\Windows", true},
+        {u"ProgramFiles", programFiles, true},
+        {u"CommonProgramFiles", programFiles + u"\\Common Files", true},
+        {u"ProgramFiles(x86)", u"C:\\Program Files (x86)", !oneView},
+        {u"CommonProgramFiles(x86)", u"C:\\Program Files (x86)\\Common Files", !oneView},
+        {u"ProgramW6432", u"C:\\Program Files", !oneView},
+        {u"CommonProgramW6432", u"C:\\Program Files\\Common Files", !oneView},
+    };
+    for (const auto& variable : variables) {
+      if (variable.set && name == variable.name) {
+        *value = variable.value;
+        return true;
+      }
+    }
+    return false;
   }
   void Log(const WString& message) override { m_log.push_back(std::string(message.begin(), message.end())); }
 
@@ -204,6 +233,30 @@ TEST_F(RegistrationModelTest, ModelKeepsWindowsViewsAndMergesTheClassesRoot) {
   ASSERT_EQ(0, x64.CreateKey(regkey::kClassesRoot, u"New.Id", regaccess::kRead | regaccess::kWrite, &key));
   x64.CloseKey(key);
   EXPECT_TRUE(registry.KeyExists(u"HKLM\\Software\\Classes\\New.Id"));
+  // A key made below one that only the user has is the user's too; below a
+  // key that both have and whose subkeys merge, it is the machine's.
+  ASSERT_EQ(0, x64.CreateKey(regkey::kClassesRoot, u"Prog.Id\\Sub\\Deeper", regaccess::kRead | regaccess::kWrite, &key));
+  x64.CloseKey(key);
+  EXPECT_TRUE(registry.KeyExists(u"HKCU\\Software\\Classes\\Prog.Id\\Sub\\Deeper"));
+  EXPECT_FALSE(registry.KeyExists(u"HKLM\\Software\\Classes\\Prog.Id\\Sub"));
+  registry.AddKey(u"HKCU\\Software\\Classes\\TypeLib");
+  registry.AddKey(u"HKLM\\Software\\Classes\\TypeLib");
+  ASSERT_EQ(0, x64.CreateKey(regkey::kClassesRoot, u"TypeLib\\{L}\\1.0", regaccess::kRead | regaccess::kWrite, &key));
+  x64.CloseKey(key);
+  EXPECT_TRUE(registry.KeyExists(u"HKLM\\Software\\Classes\\TypeLib\\{L}\\1.0"));
+  // Mapped onto the user's classes (RegOverridePredefKey), the classes root
+  // is that key alone, in the caller's view, for every caller.
+  RegKey user = kNoKey;
+  ASSERT_EQ(0, x86.OpenKey(regkey::kCurrentUser, u"Software\\Classes", regaccess::kRead | regaccess::kWrite, &user));
+  ASSERT_EQ(0, x86.OverrideClassesRoot(user));
+  x86.CloseKey(user);
+  EXPECT_EQ(regerror::kFileNotFound, x64.OpenKey(regkey::kClassesRoot, u"New.Id", regaccess::kRead, &key));
+  ASSERT_EQ(0, x86.CreateKey(regkey::kClassesRoot, u"CLSID\\{C}", regaccess::kRead | regaccess::kWrite, &key));
+  x86.CloseKey(key);
+  EXPECT_TRUE(registry.KeyExists(u"HKCU\\Software\\Classes\\Wow6432Node\\CLSID\\{C}"));
+  ASSERT_EQ(0, x64.OverrideClassesRoot(kNoKey));
+  ASSERT_EQ(0, x64.OpenKey(regkey::kClassesRoot, u"New.Id", regaccess::kRead, &key));
+  x64.CloseKey(key);
 
   // On 32-bit Windows there is one view, whatever the access asks.
   IRegistry& only = registry.As(Caller::k32On32);
@@ -253,18 +306,47 @@ INSTANTIATE_TEST_SUITE_P(EachScopeAndOrder, SideBySideTest,
                                   (info.param.first == Caller::k64On64 ? "X64First" : "X86First");
                          });
 
-TEST_F(RegistrationModelTest, MachineRegistrationWritesTheMachineEvenWhereTheUserHasARegistration) {
-  ASSERT_EQ(HrText(0), HrText(Register(Caller::k64On64, true)));
-  const Lines user = Under(Dump(), "HKCU\\");
-  const Lines machine = Under(FreshRegistration(Caller::k64On64, false), "HKLM\\");
+// The type library's calls work through HKEY_CLASSES_ROOT, which writes and
+// deletes a key that the user has in the user's classes: registered per user
+// first, a machine registration of the library would land in the user's
+// profile and a machine unregistration would remove the user's. Mapped onto
+// the registration's own classes key, each scope keeps to its own, in either
+// order, for either bitness; the mapping ends with the calls.
+TEST_F(RegistrationModelTest, EachScopeKeepsToItsOwnClassesWhicheverWasRegisteredFirst) {
+  for (Caller caller : {Caller::k64On64, Caller::k32On64}) {
+    for (bool userFirst : {true, false}) {
+      SCOPED_TRACE(std::string(caller == Caller::k64On64 ? "64-bit, " : "32-bit, ") +
+                   (userFirst ? "per user first" : "per machine first"));
+      ModelMachine machine;
+      const Lines before = machine.Dump();
+      const Lines userAlone = Under(FreshRegistration(caller, true), "HKCU\\");
+      const Lines machineAlone = Under(FreshRegistration(caller, false), "HKLM\\");
+      ASSERT_EQ(HrText(0), HrText(machine.Register(caller, userFirst)));
+      ASSERT_FALSE(machine.registry.ClassesRootOverridden()) << "the classes root is still mapped";
+      ASSERT_EQ(HrText(0), HrText(machine.Register(caller, !userFirst)));
+      EXPECT_EQ(Text(userAlone), Text(Under(machine.Dump(), "HKCU\\")));
+      EXPECT_EQ(Text(machineAlone), Text(Under(machine.Dump(), "HKLM\\")));
 
-  ASSERT_EQ(HrText(0), HrText(Register(Caller::k64On64, false)));
-  EXPECT_EQ(Text(machine), Text(Under(Dump(), "HKLM\\")));
-  EXPECT_EQ(Text(user), Text(Under(Dump(), "HKCU\\"))) << "the machine registration changed the user's";
+      // The machine's unregistration takes the machine's entries and leaves
+      // the user's whole; the user's then leaves the machine as it was.
+      ASSERT_EQ(HrText(0), HrText(machine.Unregister(caller, false)));
+      EXPECT_EQ(Text(userAlone), Text(Under(machine.Dump(), "HKCU\\")));
+      EXPECT_EQ(Text(Under(before, "HKLM\\")), Text(Under(machine.Dump(), "HKLM\\")));
+      ASSERT_EQ(HrText(0), HrText(machine.Unregister(caller, true)));
+      EXPECT_EQ(Text(before), Text(machine.Dump()));
+      EXPECT_FALSE(machine.registry.ClassesRootOverridden());
+      EXPECT_EQ(0u, machine.registry.OpenHandleCount()) << "keys left open";
+      EXPECT_EQ(Text({}), Text(machine.log));
+    }
+  }
 
-  ASSERT_EQ(HrText(0), HrText(Unregister(Caller::k64On64, false)));
-  EXPECT_EQ(Text(user), Text(Under(Dump(), "HKCU\\"))) << "the machine unregistration changed the user's";
-  ExpectNoHandlesLeft();
+  // A type-library call that fails ends the mapping all the same.
+  ModelMachine failing;
+  failing.registry.SetReadOnly(u"HKLM\\Software\\Classes\\TypeLib");
+  EXPECT_EQ(HrText(regresult::FromSystemError(regerror::kAccessDenied)),
+            HrText(failing.Register(Caller::k64On64, false)));
+  EXPECT_FALSE(failing.registry.ClassesRootOverridden());
+  EXPECT_EQ(0u, failing.registry.OpenHandleCount()) << "keys left open";
 }
 
 TEST_F(RegistrationModelTest, UnregisteringTwiceSucceedsAndAFailedInstallIsTakenBack) {
@@ -320,6 +402,90 @@ TEST_F(RegistrationModelTest, OtherViewsClassKeyIsLeftAsItIsWithItsValueTypes) {
   ASSERT_NE(nullptr, server);
   EXPECT_EQ(regtype::kExpandString, server->type);
   ExpectNoHandlesLeft();
+}
+
+// The other bitness's server file is looked for where that bitness finds
+// it: a 32-bit process sees System32 as SysWOW64 and expands %ProgramFiles%
+// to the x86 folder, a 64-bit process neither. Looked for as this process
+// sees it, a live registration of the other bitness is taken for a dead one
+// and loses its shared entries.
+TEST_F(RegistrationModelTest, OtherBitnessFileIsLookedForAsThatBitnessSeesIt) {
+  struct Case {
+    const char* what;
+    Caller unregistering;
+    const char16_t* named;  // the other registration's InprocServer32
+    bool expand;
+    const char16_t* file;  // where that file really is
+  };
+  const Case cases[] = {
+      {"64-bit file in System32", Caller::k32On64, u"C:\\Windows\\System32\\Stavora.dll", false,
+       u"C:\\Windows\\System32\\Stavora.dll"},
+      {"64-bit file in %ProgramFiles%", Caller::k32On64, u"%ProgramFiles%\\Vendor\\Stavora.dll", true,
+       u"C:\\Program Files\\Vendor\\Stavora.dll"},
+      {"32-bit file in System32", Caller::k64On64, u"C:\\Windows\\System32\\Stavora.dll", false,
+       u"C:\\Windows\\SysWOW64\\Stavora.dll"},
+      {"32-bit file in %CommonProgramFiles%", Caller::k64On64, u"%CommonProgramFiles%\\Vendor\\Stavora.dll", true,
+       u"C:\\Program Files (x86)\\Common Files\\Vendor\\Stavora.dll"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Caller other = c.unregistering == Caller::k64On64 ? Caller::k32On64 : Caller::k64On64;
+    const WString server = WString(u"HKLM\\Software\\Classes\\") +
+                           (other == Caller::k32On64 ? u"Wow6432Node\\" : u"") +
+                           u"CLSID\\{5D3E8C21-9B47-4F0A-8C6E-2B71D4A9E013}\\InprocServer32";
+    std::vector<std::uint8_t> value;
+    for (char16_t unit : WString(c.named)) {
+      value.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+      value.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    value.insert(value.end(), {0, 0});
+    const std::uint32_t type = c.expand ? regtype::kExpandString : regtype::kString;
+
+    // The other bitness registered alone, its file where the case puts it.
+    ModelMachine alone;
+    alone.files = {c.file, c.unregistering == Caller::k64On64 ? kDll64 : kDll32};
+    ASSERT_EQ(HrText(0), HrText(alone.Register(other, false)));
+    alone.registry.AddValue(server, u"", type, value);
+
+    ModelMachine both;
+    both.files = alone.files;
+    ASSERT_EQ(HrText(0), HrText(both.Register(other, false)));
+    both.registry.AddValue(server, u"", type, value);
+    ASSERT_EQ(HrText(0), HrText(both.Register(c.unregistering, false)));
+    ASSERT_EQ(HrText(0), HrText(both.Unregister(c.unregistering, false)));
+    EXPECT_EQ(Text(alone.Dump()), Text(both.Dump())) << "the other bitness's registration was not kept whole";
+    EXPECT_EQ(Text({}), Text(both.log));
+  }
+}
+
+// The rules at their edges, as a 64-bit process applies them to a 32-bit
+// file: System32 matched without regard to case, the subfolders WOW64 leaves
+// alone ("File System Redirector"), a variable that is not set, and a plain
+// string left unexpanded.
+TEST(OtherBitnessFile, RulesAtTheirEdges) {
+  const EnvironmentLookup environment = [](const WString& name, WString* value) {
+    if (name == u"SystemRoot") *value = u"C:\\Windows\\";
+    else if (name == u"ProgramFiles(x86)") *value = u"C:\\Program Files (x86)";
+    else return false;
+    return true;
+  };
+  auto seen = [&](const char16_t* named, bool expand) {
+    const OtherBitnessFile file = LocateOtherBitnessFile(named, expand, RegistryView::k64, environment);
+    return std::string(file.path.begin(), file.path.end()) + (file.withoutRedirection ? " (unredirected)" : "");
+  };
+  EXPECT_EQ("C:\\Windows\\SysWOW64\\a\\S.dll", seen(u"c:\\windows\\SYSTEM32\\a\\S.dll", false));
+  EXPECT_EQ("C:\\Windows\\System32\\drivers\\etc\\S.dll", seen(u"C:\\Windows\\System32\\drivers\\etc\\S.dll", false));
+  EXPECT_EQ("C:\\Windows\\System32\\spool\\S.dll", seen(u"C:\\Windows\\System32\\spool\\S.dll", false));
+  EXPECT_EQ("C:\\Windows\\SysWOW64\\catroot2x\\S.dll", seen(u"C:\\Windows\\System32\\catroot2x\\S.dll", false));
+  EXPECT_EQ("C:\\Windows\\System32x\\S.dll", seen(u"C:\\Windows\\System32x\\S.dll", false));
+  EXPECT_EQ("C:\\Program Files (x86)\\%Unset%\\S.dll", seen(u"%ProgramFiles%\\%Unset%\\S.dll", true));
+  EXPECT_EQ("%ProgramFiles%\\S.dll", seen(u"%ProgramFiles%\\S.dll", false));
+  EXPECT_EQ("50% off\\S.dll", seen(u"50% off\\S.dll", true));
+  // A 32-bit process looks for a 64-bit file as it stands, unredirected.
+  const OtherBitnessFile for64 =
+      LocateOtherBitnessFile(u"C:\\Windows\\System32\\S.dll", false, RegistryView::k32, environment);
+  EXPECT_TRUE(for64.path == u"C:\\Windows\\System32\\S.dll");
+  EXPECT_TRUE(for64.withoutRedirection);
 }
 
 TEST_F(RegistrationModelTest, NothingIsKeptForARegistrationWhoseFileIsGone) {

@@ -263,6 +263,55 @@ TEST_F(OtherBitnessTest, NothingComesBackForAnOtherBitnessWhoseFileIsGone) {
   EXPECT_NE(std::string::npos, other.find("CLSID\\" + Narrow(kClsid) + "\\InprocServer32")) << other;
 }
 
+// The other bitness's file where only that bitness finds it by the name its
+// registration gives: in its own system folder named as System32, and in
+// its own Program Files named through %ProgramFiles% in a REG_EXPAND_SZ
+// value. Wine redirects System32 and sets the folder variables as Windows
+// does. The registration is live, so its shared entries come back.
+TEST_F(OtherBitnessTest, OtherBitnessFileIsLookedForAsThatBitnessSeesIt) {
+  SKIP_WITHOUT_TWO_VIEWS();
+  wchar_t windows[MAX_PATH];
+  ASSERT_NE(0u, GetWindowsDirectoryW(windows, MAX_PATH));
+  auto variable = [](const wchar_t* name) {
+    wchar_t value[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(value, length) : std::wstring();
+  };
+  // The other bitness's folders as this process reaches them: a 32-bit
+  // process reaches the 64-bit System32 through Sysnative.
+  const std::wstring otherSystem = std::wstring(windows) + (kIs64Bit ? L"\\SysWOW64" : L"\\Sysnative");
+  const std::wstring otherProgramFiles = variable(kIs64Bit ? L"ProgramFiles(x86)" : L"ProgramW6432");
+  ASSERT_NE(L"", otherProgramFiles);
+  const std::wstring name = L"StavoraOther-" + std::to_wstring(GetCurrentProcessId()) + L".dll";
+  const struct {
+    std::wstring named;
+    DWORD type;
+    std::wstring file;
+  } cases[] = {
+      {std::wstring(windows) + L"\\System32\\" + name, REG_SZ, otherSystem + L"\\" + name},
+      {L"%ProgramFiles%\\" + name, REG_EXPAND_SZ, otherProgramFiles + L"\\" + name},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Narrow(c.named));
+    ASSERT_TRUE(CopyFileW(m_dll.c_str(), c.file.c_str(), FALSE)) << Narrow(c.file) << ", error " << GetLastError();
+    ASSERT_EQ(0, Regsvr32(L"/s \"" + m_dll + L"\""));
+    WriteOtherBitnessRegistration(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(SetStringInView(HKEY_LOCAL_MACHINE, std::wstring(kClasses) + L"\\CLSID\\" + kClsid + L"\\InprocServer32",
+                                nullptr, c.named, kOtherView, c.type));
+    const std::vector<std::string> other = ProductLines(kOtherView);
+    std::vector<std::string> shared;
+    for (const std::string& line : ProductLines(kOwnView)) {
+      if (line.compare(0, 6, "CLSID\\") != 0 && line.compare(0, 10, "Interface\\") != 0) shared.push_back(line);
+    }
+
+    ASSERT_EQ(0, Regsvr32(L"/u /s \"" + m_dll + L"\""));
+    EXPECT_EQ(WithoutOwnTypeLibraryFile(other), ProductDump(kOtherView));
+    EXPECT_EQ(WithoutOwnTypeLibraryFile(shared), ProductDump(kOwnView)) << "the shared entries did not come back";
+    EXPECT_TRUE(DeleteFileW(c.file.c_str())) << "error " << GetLastError();
+    RemoveEverything();
+  }
+}
+
 TEST_F(OtherBitnessTest, WinePerUserClassesAreOneTreeForBothViewsSoNothingIsWrittenBack) {
   SKIP_WITHOUT_TWO_VIEWS();
   // Where per-user classes are one key for both bitnesses (Wine), the two
@@ -321,7 +370,12 @@ class OtherBitnessHost final : public stavora::IRegistrationHost {
     return m_own.UpdateClassRows(registering, target);
   }
   stavora::ITypeLibraryCalls& TypeLibrary() override { return m_typeLibrary; }
-  bool FileExists(const stavora::WString& path, bool expand) override { return m_own.FileExists(path, expand); }
+  bool FileExists(const stavora::WString& path, bool withoutRedirection) override {
+    return m_own.FileExists(path, withoutRedirection);
+  }
+  bool EnvironmentVariable(const stavora::WString& name, stavora::WString* value) override {
+    return m_own.EnvironmentVariable(name, value);
+  }
   void Log(const stavora::WString& message) override { m_own.Log(message); }
 
  private:

@@ -171,5 +171,75 @@ TEST(OwnTypeLibrary, NeitherResourceNorTlbGivesTheSecondLoadsError) {
   EXPECT_HR(expected, UnregisterOwnTypeLibrary(kernel, false));
 }
 
+// Fakes of the two WOW64 queries: what each answers, and how often it was
+// asked.
+struct Wow64Answers {
+  BOOL succeeds2 = TRUE;
+  USHORT processMachine = IMAGE_FILE_MACHINE_UNKNOWN;
+  BOOL succeeds = TRUE;
+  BOOL wow64 = FALSE;
+  int calls2 = 0;
+  int calls = 0;
+} g_answers;
+
+BOOL WINAPI FakeIsWow64Process2(HANDLE, USHORT* processMachine, USHORT* nativeMachine) {
+  ++g_answers.calls2;
+  *processMachine = g_answers.processMachine;
+  if (nativeMachine != nullptr) *nativeMachine = 0xAA64;  // IMAGE_FILE_MACHINE_ARM64
+  return g_answers.succeeds2;
+}
+
+BOOL WINAPI FakeIsWow64Process(HANDLE, PBOOL wow64) {
+  ++g_answers.calls;
+  *wow64 = g_answers.wow64;
+  return g_answers.succeeds;
+}
+
+// "IsWow64Process": FALSE for a 32-bit program on Windows 10 on ARM, where
+// IsWow64Process2 reports its x86 process machine. The newer call decides
+// where it answers; the older one where the newer is missing or fails.
+TEST(RunsUnderWow64, TheNewerQueryDecidesWhereTheSystemHasIt) {
+  const Wow64Queries both{&FakeIsWow64Process2, &FakeIsWow64Process};
+  const Wow64Queries olderOnly{nullptr, &FakeIsWow64Process};
+
+  g_answers = Wow64Answers();
+  g_answers.processMachine = IMAGE_FILE_MACHINE_I386;
+  g_answers.wow64 = FALSE;  // x86 on ARM64, as the older call may say
+  EXPECT_TRUE(RunsUnderWow64(both));
+  EXPECT_EQ(1, g_answers.calls2);
+
+  g_answers = Wow64Answers();
+  g_answers.processMachine = IMAGE_FILE_MACHINE_UNKNOWN;  // not under WOW64
+  g_answers.wow64 = TRUE;
+  EXPECT_FALSE(RunsUnderWow64(both));
+  EXPECT_EQ(0, g_answers.calls) << "the older query was asked although the newer one answered";
+
+  // The newer query fails, or the system lacks it: the older one decides.
+  for (BOOL wow64 : {TRUE, FALSE}) {
+    g_answers = Wow64Answers();
+    g_answers.succeeds2 = FALSE;
+    g_answers.wow64 = wow64;
+    EXPECT_EQ(wow64 != FALSE, RunsUnderWow64(both));
+    g_answers.calls = 0;
+    EXPECT_EQ(wow64 != FALSE, RunsUnderWow64(olderOnly));
+    EXPECT_EQ(1, g_answers.calls);
+  }
+
+  // Neither answers: one registry view.
+  g_answers = Wow64Answers();
+  g_answers.succeeds2 = FALSE;
+  g_answers.succeeds = FALSE;
+  g_answers.wow64 = TRUE;
+  EXPECT_FALSE(RunsUnderWow64(both));
+  EXPECT_FALSE(RunsUnderWow64(Wow64Queries{nullptr, nullptr}));
+
+  // This system's answer agrees with what the process is.
+  const Wow64Queries system = SystemWow64Queries();
+  ASSERT_NE(nullptr, system.isWow64Process);
+  BOOL wow64 = FALSE;
+  ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
+  EXPECT_EQ(wow64 != FALSE, RunsUnderWow64(system));
+}
+
 }  // namespace
 }  // namespace stavora

@@ -63,8 +63,12 @@ std::wstring TypeLibKey() { return std::wstring(L"TypeLib\\") + kLibId; }
 std::wstring PlatformKey() { return sizeof(void*) == 8 ? L"win64" : L"win32"; }
 SYSKIND NativeSysKind() { return sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32; }
 
-// Where the type library is registered from, or "<none>".
+// Where the type library is registered from, or "<none>": through the
+// classes root, or in the classes of `root` itself.
 std::string TypeLibPath() { return StringValue(HKEY_CLASSES_ROOT, TypeLibKey() + L"\\1.0\\0\\" + PlatformKey(), nullptr); }
+std::string TypeLibPathIn(HKEY root) {
+  return StringValue(root, std::wstring(kUserClasses) + L"\\" + TypeLibKey() + L"\\1.0\\0\\" + PlatformKey(), nullptr);
+}
 
 GUID LibId() {
   GUID id{};
@@ -188,11 +192,17 @@ TEST_F(RegistrationDllTest, Regsvr32WritesTheListedEntriesAndUnregistersThem) {
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(L"Interface\\") + kIid));
 }
 
+// The type library too: Wine's RegisterTypeLibForUser writes through the
+// classes root, which is the machine's classes there, unless the classes
+// root is mapped onto the user's for the call.
 TEST_F(RegistrationDllTest, Regsvr32PerUserWritesUnderTheUsersClasses) {
   ASSERT_EQ(0, Regsvr32(L"/s /n /i:user \"" + m_dll + L"\""));
   EXPECT_EQ(ExpectedEntries(m_dll), UserEntries());
   EXPECT_EQ("", MachineEntries());
-  EXPECT_EQ(Narrow(m_dll), TypeLibPath());
+  EXPECT_EQ(Narrow(m_dll), TypeLibPathIn(HKEY_CURRENT_USER));
+  EXPECT_EQ("<none>", TypeLibPathIn(HKEY_LOCAL_MACHINE)) << "the per-user type library went to the machine";
+  EXPECT_EQ(Narrow(kLibId), StringValue(HKEY_CURRENT_USER, std::wstring(kUserClasses) + L"\\Interface\\" + kIid +
+                                                               L"\\TypeLib", nullptr));
 
   // A zero flag with "user" in another case unregisters per user.
   LoadedDll dll(m_dll);
@@ -201,7 +211,8 @@ TEST_F(RegistrationDllTest, Regsvr32PerUserWritesUnderTheUsersClasses) {
   EXPECT_EQ("", UserEntries());
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, std::wstring(kUserClasses) + L"\\AppID"));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, std::wstring(kUserClasses) + L"\\CLSID"));
-  EXPECT_EQ("<none>", TypeLibPath());
+  EXPECT_EQ("<none>", TypeLibPathIn(HKEY_CURRENT_USER));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, std::wstring(kUserClasses) + L"\\Interface\\" + kIid));
 }
 
 TEST_F(RegistrationDllTest, PerUserSwitchHoldsForLaterCallsInTheProcess) {

@@ -117,14 +117,15 @@ inline void DeleteTreeInView(HKEY root, const std::wstring& path, REGSAM view) {
   RegCloseKey(parent);
 }
 
-// Writes `text` as the default value (or the value `name`) of `path` in `view`.
+// Writes `text` as the default value (or the value `name`) of `path` in
+// `view`, as a REG_SZ or, given `type`, a REG_EXPAND_SZ value.
 inline bool SetStringInView(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text,
-                            REGSAM view) {
+                            REGSAM view, DWORD type = REG_SZ) {
   HKEY key = nullptr;
   if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE | view, nullptr, &key, nullptr) != ERROR_SUCCESS) {
     return false;
   }
-  const LONG set = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+  const LONG set = RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
                                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
   RegCloseKey(key);
   return set == ERROR_SUCCESS;

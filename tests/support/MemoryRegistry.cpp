@@ -134,6 +134,7 @@ class MemoryRegistry::Session final : public IRegistry {
   std::int32_t EnumValue(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* length) override {
     return m_owner.DoEnumValue(m_lens, key, index, name, length);
   }
+  std::int32_t OverrideClassesRoot(RegKey key) override { return m_owner.DoOverrideClassesRoot(m_lens, key); }
   const Lens& GetLens() const { return m_lens; }
 
  private:
@@ -288,6 +289,16 @@ std::int32_t MemoryRegistry::Resolve(const Lens& lens, RegKey key, Handle* handl
     handle->root = key;
     handle->access = 0xF003F;  // KEY_ALL_ACCESS
     handle->view32 = lens.view == View::k32 || (lens.view == View::kProcess && lens.callerIs32);
+    if (key == regkey::kClassesRoot && m_classesOverride.set) {
+      // RegOverridePredefKey: the classes root is the mapped key, and what is
+      // named below it is found below that key.
+      handle->root = m_classesOverride.root;
+      handle->logical = m_classesOverride.logical;
+      if (Locate(lens, handle->root, handle->logical, handle->view32, &handle->place) != regerror::kSuccess) {
+        return regerror::kKeyDeleted;
+      }
+      return regerror::kSuccess;
+    }
     if (lens.plain || key != regkey::kClassesRoot) {
       handle->place.node = root;
     } else {
@@ -358,6 +369,25 @@ std::int32_t MemoryRegistry::QueryValue(RegKey key, const char16_t* name, std::u
 std::int32_t MemoryRegistry::EnumValue(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* length) {
   return DoEnumValue(Lens(), key, index, name, length);
 }
+std::int32_t MemoryRegistry::OverrideClassesRoot(RegKey key) { return DoOverrideClassesRoot(Lens(), key); }
+
+// "RegOverridePredefKey": the classes root of the process is mapped onto an
+// open key, which may not be a predefined one, until the mapping is undone
+// with a null key.
+std::int32_t MemoryRegistry::DoOverrideClassesRoot(const Lens& lens, RegKey key) {
+  ++m_calls;
+  if (key == kNoKey) {
+    m_classesOverride = ClassesOverride();
+    return regerror::kSuccess;
+  }
+  if (RootNode(key)) return regerror::kInvalidHandle;
+  Handle handle;
+  if (std::int32_t error = Resolve(lens, key, &handle)) return error;
+  m_classesOverride.set = true;
+  m_classesOverride.root = handle.root;
+  m_classesOverride.logical = handle.logical;
+  return regerror::kSuccess;
+}
 
 std::int32_t MemoryRegistry::DoOpen(const Lens& lens, RegKey parent, const char16_t* name, std::uint32_t access,
                                     RegKey* key) {
@@ -400,14 +430,37 @@ std::int32_t MemoryRegistry::DoCreate(const Lens& lens, RegKey parent, const cha
     handle.place = existing;
   } else {
     // Made along its physical path. "HKEY_CLASSES_ROOT Key": keys written
-    // through the classes root are stored under HKLM\Software\Classes.
+    // through the classes root are stored under HKLM\Software\Classes,
+    // except below a key that exists under HKCU\Software\Classes: written to
+    // through the classes root, that key is the user's ("Merged View of
+    // HKEY_CLASSES_ROOT"), and so are the subkeys made below it. So the
+    // missing keys go below their nearest existing parent as the merged root
+    // shows it: the user's key where the user's alone is shown, the
+    // machine's where the machine's is shown or both merge.
     const bool merged = !lens.plain && handle.root == regkey::kClassesRoot;
-    std::shared_ptr<Node> node = RootNode(merged ? regkey::kLocalMachine : handle.root);
-    std::vector<WString> logical = handle.logical;
-    if (merged) logical.insert(logical.begin(), {u"Software", u"Classes"});
-    const bool classesRoot = merged || handle.root == regkey::kLocalMachine || handle.root == regkey::kCurrentUser;
-    const std::vector<WString> physical =
-        PhysicalPath(logical, !lens.plain && classesRoot && lens.twoViews && handle.view32);
+    std::size_t found = 0;
+    Place parent;
+    if (merged) {
+      for (std::size_t depth = handle.logical.size() - 1; depth > 0; --depth) {
+        const std::vector<WString> prefix(handle.logical.begin(), handle.logical.begin() + depth);
+        if (Locate(lens, handle.root, prefix, handle.view32, &parent) == regerror::kSuccess) {
+          found = depth;
+          break;
+        }
+      }
+    }
+    std::shared_ptr<Node> node;
+    std::vector<WString> physical;
+    if (found > 0) {
+      node = parent.mergedMachine ? parent.mergedMachine : parent.node;
+      physical.assign(handle.logical.begin() + found, handle.logical.end());
+    } else {
+      node = RootNode(merged ? regkey::kLocalMachine : handle.root);
+      std::vector<WString> logical = handle.logical;
+      if (merged) logical.insert(logical.begin(), {u"Software", u"Classes"});
+      const bool classesRoot = merged || handle.root == regkey::kLocalMachine || handle.root == regkey::kCurrentUser;
+      physical = PhysicalPath(logical, !lens.plain && classesRoot && lens.twoViews && handle.view32);
+    }
     for (const WString& part : physical) {
       std::shared_ptr<Node> next = ChildOf(node, part);
       if (!next) {

@@ -9,7 +9,8 @@
 // sees the registry of Windows 7 and later: the 32-bit and 64-bit views of
 // the classes keys, and HKEY_CLASSES_ROOT as the merged view of the per-user
 // and the machine's classes. The rules are in MemoryRegistry.cpp, each with
-// the page that documents it.
+// the page that documents it. OverrideClassesRoot maps HKEY_CLASSES_ROOT onto
+// a key for every caller, as RegOverridePredefKey does for a process.
 #pragma once
 
 #include <cstddef>
@@ -60,6 +61,10 @@ class MemoryRegistry final : public IRegistry {
   std::int32_t QueryValue(RegKey key, const char16_t* name, std::uint32_t* type, void* data,
                           std::uint32_t* bytes) override;
   std::int32_t EnumValue(RegKey key, std::uint32_t index, char16_t* name, std::uint32_t* length) override;
+  std::int32_t OverrideClassesRoot(RegKey key) override;
+
+  // Whether HKEY_CLASSES_ROOT is mapped onto a key now.
+  bool ClassesRootOverridden() const { return m_classesOverride.set; }
 
   // The registry as `caller` sees it, over the same trees. The object lives
   // as long as this registry; its handles count with this registry's.
@@ -145,6 +150,15 @@ class MemoryRegistry final : public IRegistry {
                             std::uint32_t* bytes);
   std::int32_t DoEnumValue(const Lens& lens, RegKey key, std::uint32_t index, char16_t* name,
                            std::uint32_t* length);
+  std::int32_t DoOverrideClassesRoot(const Lens& lens, RegKey key);
+
+  // Where HKEY_CLASSES_ROOT leads while it is mapped: a root and the path
+  // below it, as the mapped key was opened.
+  struct ClassesOverride {
+    bool set = false;
+    RegKey root = kNoKey;
+    std::vector<WString> logical;
+  };
 
   std::vector<std::shared_ptr<Node>> m_roots;
   std::vector<std::unique_ptr<Session>> m_sessions;
@@ -153,6 +167,7 @@ class MemoryRegistry final : public IRegistry {
   std::size_t m_handleErrors = 0;
   std::size_t m_calls = 0;
   std::size_t m_mutations = 0;
+  ClassesOverride m_classesOverride;
   std::int32_t m_failures[static_cast<int>(Operation::kCount)] = {};
 };
 

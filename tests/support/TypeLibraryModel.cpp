@@ -36,20 +36,34 @@ TypeLibraryModel::TypeLibraryModel(MemoryRegistry& registry, MemoryRegistry::Cal
                                    WString path)
     : m_registry(registry), m_caller(caller), m_facts(std::move(facts)), m_path(std::move(path)) {}
 
-// RegisterTypeLib records the library under the machine's classes, and
-// RegisterTypeLibForUser under the user's ("RegisterTypeLibForUser": for use
-// by the calling user), each through the caller's registry, so that TypeLib
-// is shared and the Interface keys land in the caller's view.
+// The classes key the calls write to and delete from: RegisterTypeLib and
+// UnRegisterTypeLib work through HKEY_CLASSES_ROOT ("RegisterTypeLib":
+// "adds information about a type library to the system registry"; the
+// entries are documented as HKEY_CLASSES_ROOT\TypeLib and
+// HKEY_CLASSES_ROOT\Interface keys), so they land where a write through the
+// merged root lands, or where the process mapped that root. The ForUser
+// forms write the user's classes ("for use by the calling user"). All of it
+// through the caller's registry: TypeLib is shared, the Interface keys land
+// in the caller's view.
+std::int32_t TypeLibraryModel::OpenClasses(IRegistry& registry, bool perUser, bool create, RegKey* classes) {
+  if (!perUser) {
+    *classes = regkey::kClassesRoot;
+    return regerror::kSuccess;
+  }
+  const std::uint32_t access = regaccess::kRead | regaccess::kWrite;
+  return create ? registry.CreateKey(regkey::kCurrentUser, u"Software\\Classes", access, classes)
+                : registry.OpenKey(regkey::kCurrentUser, u"Software\\Classes", access, classes);
+}
+
 std::int32_t TypeLibraryModel::Register(bool perUser) {
   IRegistry& registry = m_registry.As(m_caller);
   RegKey classes = kNoKey;
-  std::int32_t error = registry.CreateKey(perUser ? regkey::kCurrentUser : regkey::kLocalMachine, u"Software\\Classes",
-                                          regaccess::kRead | regaccess::kWrite, &classes);
+  std::int32_t error = OpenClasses(registry, perUser, true, &classes);
   if (error == regerror::kSuccess) {
     error = WriteTypeLibraryEntries(registry, classes, m_facts, PlatformOf(m_caller), m_path,
                                     HelpDirectoryOfPath(m_path));
     if (error == regerror::kSuccess) error = WriteInterfaceEntries(registry, classes, m_facts);
-    registry.CloseKey(classes);
+    if (perUser) registry.CloseKey(classes);
   }
   return regresult::FromSystemError(error);
 }
@@ -62,13 +76,12 @@ std::int32_t TypeLibraryModel::Register(bool perUser) {
 std::int32_t TypeLibraryModel::Unregister(bool perUser) {
   IRegistry& registry = m_registry.As(m_caller);
   RegKey classes = kNoKey;
-  std::int32_t error = registry.OpenKey(perUser ? regkey::kCurrentUser : regkey::kLocalMachine, u"Software\\Classes",
-                                        regaccess::kRead | regaccess::kWrite, &classes);
+  std::int32_t error = OpenClasses(registry, perUser, false, &classes);
   if (error != regerror::kSuccess) return kNotRegistered;
   RegKey file = kNoKey;
   if (registry.OpenKey(classes, TypeLibraryFileKey(m_facts, PlatformOf(m_caller)).c_str(), regaccess::kRead, &file) !=
       regerror::kSuccess) {
-    registry.CloseKey(classes);
+    if (perUser) registry.CloseKey(classes);
     return kNotRegistered;
   }
   registry.CloseKey(file);
@@ -87,7 +100,7 @@ std::int32_t TypeLibraryModel::Unregister(bool perUser) {
   for (const TypeLibraryInterface& entry : m_facts.interfaces) {
     if (error == regerror::kSuccess) error = DeleteTree(registry, classes, u"Interface\\" + entry.iid);
   }
-  registry.CloseKey(classes);
+  if (perUser) registry.CloseKey(classes);
   return regresult::FromSystemError(error);
 }
 

@@ -1,6 +1,7 @@
 // The platform's type-library registration, modelled over the in-memory
 // registry for a caller of one bitness: what RegisterTypeLib(ForUser) writes
-// and UnRegisterTypeLib(ForUser) removes.
+// and UnRegisterTypeLib(ForUser) removes, and where: the per-machine calls
+// through HKEY_CLASSES_ROOT, merged or mapped as the registry shows it.
 #pragma once
 
 #include "registrar/ServerRegistration.h"
@@ -25,6 +26,8 @@ class TypeLibraryModel final : public ITypeLibraryCalls {
   MemoryRegistry& m_registry;
   MemoryRegistry::Caller m_caller;
   TypeLibraryFacts m_facts;
+  std::int32_t OpenClasses(IRegistry& registry, bool perUser, bool create, RegKey* classes);
+
   WString m_path;
 };
 

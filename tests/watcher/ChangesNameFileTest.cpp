@@ -70,7 +70,9 @@ class FoldingComparison final : public FileNameComparison {
     }
     return true;
   }
+  WStringView WatchedShortName() const override { return shortName; }
   mutable std::vector<WString> given;
+  WString shortName;
 
  private:
   static char16_t Upper(char16_t unit) {
@@ -112,6 +114,22 @@ TEST(ChangesNameFile, ComparesNamesAsTheFileSystemDoes) {
   FoldingComparison recording;
   EXPECT_TRUE(Matches(Batch({u"A.TMP", u"StAvOrA.iNi"}), kIniName, recording));
   EXPECT_EQ((std::vector<WString>{u"StAvOrA.iNi"}), recording.given);
+}
+
+// A save made through the file's short name is recorded under that name
+// (FILE_NOTIFY_INFORMATION: "the file name ... can be in either the long or
+// short format"): the short name the file system gave the watched file names
+// it as well, compared by the same rule; another file's does not.
+TEST(ChangesNameFile, TheFilesShortNameNamesItToo) {
+  const WString longName = u"VENDARA SETTINGS.INI";
+  FoldingComparison withShortName;
+  withShortName.shortName = u"VENDAR~1.INI";
+  EXPECT_TRUE(Matches(Batch({u"A.TMP", u"VENDAR~1.INI"}), longName, withShortName));
+  EXPECT_TRUE(Matches(Batch({u"vendar~1.ini"}, 2), longName, withShortName)) << "packed, another case";
+  EXPECT_TRUE(Matches(Batch({u"Vendara Settings.ini"}), longName, withShortName)) << "the long name still";
+  EXPECT_FALSE(Matches(Batch({u"VENDAR~2.INI", u"VENDAR~1.IN"}), longName, withShortName)) << "other files";
+  // Without a short name of its own, no short name matches.
+  EXPECT_FALSE(Matches(Batch({u"VENDAR~1.INI"}), longName));
 }
 
 TEST(ChangesNameFile, RejectsPrefixesEitherWay) {
