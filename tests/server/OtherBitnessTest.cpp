@@ -178,7 +178,7 @@ class OtherBitnessTest : public ::testing::Test {
                                const stavora::RegistrationVariable* extra, const stavora::ScriptTarget& target) {
     stavora::CRegObject registrar;
     const std::int32_t hr = stavora::DefineModuleVariables(registrar, module, extra, file.c_str(), false);
-    if (stavora::regresult::Failed(hr)) return hr;
+    if (FAILED(hr)) return hr;
     const std::u16string dll(m_dll.begin(), m_dll.end());
     return stavora::RunResourceScriptAt(registrar, dll.c_str(), id, u"REGISTRY", true, target);
   }
