@@ -18,7 +18,8 @@ class Logger {
   // directory is unknown; the next call then tries again.
   static Logger* GetInstance();
 
-  // Appends one line for `message` (up to its first zero). Never fails.
+  // Appends one line for `message` (up to its first zero). Never fails. The
+  // product logs through WriteLines, which holds the lock once for a batch.
   void Write(WString message);
 
   // Appends one line for each of `messages`, in order, waiting for the lock
@@ -27,7 +28,8 @@ class Logger {
 
   virtual ~Logger();
 
-  // The log file's full path.
+  // The log file's full path, fixed at construction; the tests of where the
+  // log goes read it.
   const WString& LogPath() const { return m_logPath; }
 
  private:

@@ -4,9 +4,11 @@
 
 #include <windows.h>
 
-#include <string>
-
 namespace stavora {
+
+// Room for a module's path, as the classic path limit allows.
+constexpr DWORD kModulePathCapacity = 260;
+using ModulePath = wchar_t[kModulePathCapacity];
 
 // The last error as a result. A failing call that left no error code still
 // fails: passing 0 through would report the failure as success.
@@ -16,23 +18,16 @@ inline HRESULT LastErrorResult() {
   return HRESULT_FROM_WIN32(error);
 }
 
-// The full path of `module`'s file (null: the program's), however long: a
-// DLL installed below a long path is found as well as one in Program Files.
-inline HRESULT ModuleFilePath(HMODULE module, std::wstring* path) {
-  // The longest path the system hands out, in UTF-16 units with the
-  // terminator.
-  constexpr DWORD kLongestPath = 32768;
-  for (DWORD capacity = MAX_PATH;; capacity *= 2) {
-    path->assign(capacity, L'\0');
-    const DWORD length = GetModuleFileNameW(module, &(*path)[0], capacity);
-    if (length == 0) return LastErrorResult();
-    // A path that fills the buffer was cut short.
-    if (length < capacity) {
-      path->resize(length);
-      return S_OK;
-    }
-    if (capacity >= kLongestPath) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-  }
+// The path of `module`'s file (null: the program's), terminated, in `path`.
+// No path gives the last error; a path that fills the whole buffer may have
+// been cut short and gives ERROR_INSUFFICIENT_BUFFER.
+inline HRESULT GetModulePath(HMODULE module, ModulePath& path) {
+  path[0] = 0;
+  const DWORD length = GetModuleFileNameW(module, path, kModulePathCapacity);
+  if (length == 0) return LastErrorResult();
+  if (length >= kModulePathCapacity) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+  path[length] = 0;
+  return S_OK;
 }
 
 }  // namespace stavora

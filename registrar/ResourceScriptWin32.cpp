@@ -5,7 +5,6 @@
 #include <cwchar>
 #include <memory>
 #include <new>
-#include <string>
 
 #include "platform/ModuleFile.h"
 #include "platform/ScopedHandles.h"
@@ -88,16 +87,16 @@ std::int32_t RunWithModuleVariables(IRegistrationModule& module, std::uint16_t r
                                     const ScriptTarget* target = nullptr) {
   CRegObject registrar;
   HMODULE instance = static_cast<HMODULE>(module.ModuleInstance());
-  std::wstring path;
-  std::int32_t hr = ModuleFilePath(instance, &path);
+  ModulePath path;
+  std::int32_t hr = GetModulePath(instance, path);
   if (regresult::Failed(hr)) return hr;
   const bool quote = instance == nullptr || instance == GetModuleHandleW(nullptr);
-  hr = DefineModuleVariables(registrar, module, extraVariables, AsText(path.c_str()), quote);
+  hr = DefineModuleVariables(registrar, module, extraVariables, AsText(path), quote);
   if (regresult::Failed(hr)) return hr;
   if (target != nullptr) {
-    return RunResourceScriptAt(registrar, AsText(path.c_str()), resourceId, u"REGISTRY", doRegister, *target);
+    return RunResourceScriptAt(registrar, AsText(path), resourceId, u"REGISTRY", doRegister, *target);
   }
-  return RunResourceScript(registrar, AsText(path.c_str()), resourceId, u"REGISTRY", doRegister, registry);
+  return RunResourceScript(registrar, AsText(path), resourceId, u"REGISTRY", doRegister, registry);
 }
 
 }  // namespace

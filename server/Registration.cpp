@@ -3,6 +3,7 @@
 #include "server/Registration.h"
 
 #include "logging/Logger.h"
+#include "platform/ModuleFile.h"
 #include "platform/ScopedHandles.h"
 #include "platform/WideText.h"
 #include "registrar/PerUserSwitch.h"
@@ -19,14 +20,6 @@ namespace {
 using RegisterTypeLibFunction = HRESULT(WINAPI*)(ITypeLib* library, OLECHAR* path, OLECHAR* helpDirectory);
 using UnregisterTypeLibFunction = HRESULT(WINAPI*)(REFGUID libId, WORD major, WORD minor, LCID locale,
                                                     SYSKIND kind);
-
-// The last error as a result. A failing call that left no error code still
-// fails: passing 0 through would report the failure as success.
-HRESULT LastErrorResult() {
-  const DWORD error = GetLastError();
-  if (error == ERROR_SUCCESS) return E_FAIL;
-  return HRESULT_FROM_WIN32(error);
-}
 
 // A function of the already loaded OLEAUT32.DLL, looked up by name; null when
 // the registration is not per user or the module or the function is missing.
@@ -49,19 +42,10 @@ ThreadLocaleScope::ThreadLocaleScope() : m_saved(GetThreadLocale()) {
 
 ThreadLocaleScope::~ThreadLocaleScope() { SetThreadLocale(m_saved); }
 
-HRESULT GetRegistrationModulePath(HINSTANCE typeLibModule, wchar_t (&path)[kRegistrationPathCapacity]) {
-  path[0] = 0;
-  const DWORD length = GetModuleFileNameW(typeLibModule, path, kRegistrationPathCapacity);
-  if (length == 0) return LastErrorResult();
-  if (length >= kRegistrationPathCapacity) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-  path[length] = 0;
-  return S_OK;
-}
-
-HRESULT ReplaceExtensionWithTlb(wchar_t (&path)[kRegistrationPathCapacity]) {
+HRESULT ReplaceExtensionWithTlb(ModulePath& path) {
   std::size_t length = 0;
-  while (length < kRegistrationPathCapacity && path[length] != 0) ++length;
-  if (length == kRegistrationPathCapacity) return E_FAIL;  // not terminated in its buffer
+  while (length < kModulePathCapacity && path[length] != 0) ++length;
+  if (length == kModulePathCapacity) return E_FAIL;  // not terminated in its buffer
 
   std::size_t nameStart = 0;
   for (std::size_t i = 0; i < length; ++i) {
@@ -72,7 +56,7 @@ HRESULT ReplaceExtensionWithTlb(wchar_t (&path)[kRegistrationPathCapacity]) {
     if (path[i] == L'.') extension = i;
   }
   static const wchar_t kTlb[] = L".tlb";  // five units with its terminator
-  if (extension + 5 > kRegistrationPathCapacity) return E_FAIL;
+  if (extension + 5 > kModulePathCapacity) return E_FAIL;
   for (std::size_t i = 0; i < 5; ++i) path[extension + i] = kTlb[i];
   return S_OK;
 }
@@ -83,14 +67,14 @@ std::wstring HelpDirectoryOf(const wchar_t* helpFile) {
   for (std::size_t i = 0; helpFile[i] != 0; ++i) {
     if (helpFile[i] == L'\\' || helpFile[i] == L'/' || helpFile[i] == L':') cut = i + 1;
   }
-  if (cut > kRegistrationPathCapacity - 1) cut = kRegistrationPathCapacity - 1;
+  if (cut > kModulePathCapacity - 1) cut = kModulePathCapacity - 1;
   return std::wstring(helpFile, cut);
 }
 
 HRESULT LoadOwnTypeLibrary(HINSTANCE typeLibModule, OwnTypeLibrary* loaded) {
   if (loaded == nullptr) return E_POINTER;
-  wchar_t path[kRegistrationPathCapacity];
-  HRESULT hr = GetRegistrationModulePath(typeLibModule, path);
+  ModulePath path;
+  HRESULT hr = GetModulePath(typeLibModule, path);
   if (FAILED(hr)) return hr;
 
   hr = LoadTypeLib(path, loaded->library.Receive());

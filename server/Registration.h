@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/ModuleFile.h"
 #include "platform/ScopedBstr.h"
 #include "platform/ScopedInterface.h"
 #include "registrar/ResourceScript.h"
@@ -22,9 +23,6 @@ namespace stavora {
 // The REGISTRY resources: the application-ID script and the lookup class's.
 constexpr std::uint16_t kAppIdScriptId = 101;
 constexpr std::uint16_t kLookupClassScriptId = 102;
-
-// Room for a module path, as the classic path limit allows.
-constexpr DWORD kRegistrationPathCapacity = 260;
 
 // Saves the thread's locale and sets LOCALE_SYSTEM_DEFAULT, so that the
 // scripts are converted with the system's ANSI code page; puts the saved
@@ -47,15 +45,10 @@ struct OwnTypeLibrary {
   ScopedBstr path;
 };
 
-// Gives `typeLibModule`'s file path (room for 260 units). Fails with the last
-// error as an HRESULT when there is no path, with 0x8007007A when the path
-// fills the whole buffer.
-HRESULT GetRegistrationModulePath(HINSTANCE typeLibModule, wchar_t (&path)[kRegistrationPathCapacity]);
-
 // Replaces the extension of the file named by `path` (terminated) with
 // ".tlb", or appends ".tlb" when the file name has no extension. E_FAIL when
 // the result would not fit the buffer; `path` is then unchanged.
-HRESULT ReplaceExtensionWithTlb(wchar_t (&path)[kRegistrationPathCapacity]);
+HRESULT ReplaceExtensionWithTlb(ModulePath& path);
 
 // The directory part of a help file path: everything up to and including its
 // last backslash, slash or colon, at most 259 units; empty when it has none.

@@ -3,7 +3,6 @@
 #include "server/TypeInfoCache.h"
 
 #include <new>
-#include <string>
 #include <utility>
 
 #include "platform/ModuleFile.h"
@@ -83,12 +82,12 @@ HRESULT TypeInfoCache::EnsureLoaded() {
 }
 
 HRESULT TypeInfoCache::LoadTypeInformation() {
-  std::wstring path;
-  HRESULT hr = ModuleFilePath(m_module.ModuleHandle(), &path);
-  if (FAILED(hr)) return hr;
+  ModulePath path;
+  // Whatever keeps the path from being had, the type information is not.
+  if (FAILED(GetModulePath(m_module.ModuleHandle(), path))) return E_FAIL;
 
   ScopedInterface<ITypeLib> typeLib;
-  hr = LoadTypeLib(path.c_str(), typeLib.Receive());
+  HRESULT hr = LoadTypeLib(path, typeLib.Receive());
   if (FAILED(hr)) return hr;
 
   ScopedInterface<ITypeInfo> typeInfo;

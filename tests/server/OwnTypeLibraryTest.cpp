@@ -20,8 +20,8 @@ using stavora_test::Narrow;
 // Runs ReplaceExtensionWithTlb over `path`; gives the result code and the
 // buffer's text afterwards as "0x........ text".
 std::string Replaced(const std::wstring& path) {
-  wchar_t buffer[kRegistrationPathCapacity];
-  if (path.size() >= kRegistrationPathCapacity) return "<path too long for the test>";
+  wchar_t buffer[kModulePathCapacity];
+  if (path.size() >= kModulePathCapacity) return "<path too long for the test>";
   path.copy(buffer, path.size());
   buffer[path.size()] = 0;
   const HRESULT hr = ReplaceExtensionWithTlb(buffer);
@@ -77,10 +77,10 @@ TEST(InstallCommandLine, OnlyTheWholeWordUserInAnyCase) {
 }
 
 TEST(OwnTypeLibrary, ModulePathFailures) {
-  wchar_t path[kRegistrationPathCapacity];
+  wchar_t path[kModulePathCapacity];
   // A handle that names no loaded module.
   EXPECT_HR(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND),
-            GetRegistrationModulePath(reinterpret_cast<HINSTANCE>(0x10000), path));
+            GetModulePath(reinterpret_cast<HINSTANCE>(0x10000), path));
   OwnTypeLibrary loaded;
   EXPECT_HR(HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND),
             LoadOwnTypeLibrary(reinterpret_cast<HINSTANCE>(0x10000), &loaded));
@@ -107,8 +107,8 @@ TEST(OwnTypeLibrary, PathFillingTheBufferIsRefused) {
   ASSERT_TRUE(CopyFileW(source.c_str(), copy.c_str(), FALSE)) << "error " << GetLastError();
   HMODULE module = LoadLibraryExW(copy.c_str(), nullptr, 0);
   if (module != nullptr) {
-    wchar_t path[kRegistrationPathCapacity];
-    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), GetRegistrationModulePath(module, path));
+    wchar_t path[kModulePathCapacity];
+    EXPECT_HR(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), GetModulePath(module, path));
     OwnTypeLibrary loaded;
     EXPECT_HR(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), LoadOwnTypeLibrary(module, &loaded));
     FreeLibrary(module);
