@@ -211,8 +211,13 @@ bool ReadTypeLibraryFacts(const std::string& source, TypeLibraryFacts* facts, st
         facts->lcid = static_cast<std::uint32_t>(std::stoul(*lcid, nullptr, 0));
       }
       if (const std::string* help = Attribute(declaration, "helpstring")) facts->name = Widen(Unquoted(*help));
-      // A library read from a file always has a disk image.
-      facts->flags = 8;
+      // FLAGS as Windows' RegisterTypeLib writes it: the library flags the
+      // description declares (LIBFLAG_FRESTRICTED, FCONTROL, FHIDDEN), the
+      // ones ICreateTypeLib::SetLibFlags takes ("Registering a Type
+      // Library"). LIBFLAG_FHASDISKIMAGE is the loader's note that the
+      // library came from a file, not a declared flag, and is left out;
+      // Wine's RegisterTypeLib writes it ("8" for this library).
+      facts->flags = 0;
       if (Attribute(declaration, "restricted")) facts->flags |= 1;
       if (Attribute(declaration, "control")) facts->flags |= 2;
       if (Attribute(declaration, "hidden")) facts->flags |= 4;

@@ -3,8 +3,11 @@ rem Stavora self-check: registers the DLLs beside this file, runs VBScript
 rem and JScript clients under the 64-bit and 32-bit script hosts, undoes
 rem everything it changed and prints "N passed, M failed". See README.txt.
 rem   StavoraCheck.cmd          run the check
-rem   StavoraCheck.cmd /undo    only undo what an interrupted run left
-rem Exit code 0 when every check passed, 1 otherwise.
+rem   StavoraCheck.cmd /undo    only undo what an interrupted run left, where
+rem                             it is still what that run left
+rem   StavoraCheck.cmd /forget  drop an interrupted run's undo record unread
+rem Exit code 0 when every check passed, 1 otherwise (also when another run
+rem is going on, or Stavora is installed already).
 setlocal
 set "wsh=HKLM\Software\Microsoft\Windows Script Host\Settings"
 set "wshuser=HKCU\Software\Microsoft\Windows Script Host\Settings"
