@@ -1,12 +1,13 @@
 // The loader: one section list, one key list per section, one value per key,
-// all through a single buffer sized from the file's length.
+// all through a single buffer sized from the file's length, into a store built
+// aside; then the swap that serves it.
 #include "store/Loader.h"
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "logging/Logger.h"
 #include "store/SplitNameList.h"
 
 namespace stavora {
@@ -107,56 +108,78 @@ bool ReadStore(SectionMap& sections, ProfileSource& source, const WString& iniPa
   return true;
 }
 
+std::uint64_t ChangesSeen(ChangeEvidence* evidence) {
+  return evidence == nullptr ? 0 : evidence->ChangesSeen();
+}
+
 }  // namespace
 
-LoadResult LoadStore(SectionMap& sections, StoreLock& lock, ProfileSource& source,
-                     const WString& iniPath, LoadHistory& history,
-                     const std::atomic<bool>* abandon) {
-  std::vector<WString> failures;
-  LoadResult result = LoadResult::kSettled;
-  {
-    StoreLockGuard guard(lock);
-    // The service answers each call from the file as it stands at that call,
-    // so a save between two calls mixes two versions, or an empty or missing
-    // file, into one store. A read is kept once the file's state is the same
-    // after it as before; a read that overlapped a change is done again.
-    FileState after;
-    for (int attempt = 1;; ++attempt) {
-      if (Abandoned(abandon)) return LoadResult::kAbandoned;
-      const FileState before = source.GetFileState(iniPath);
-      if (!ReadStore(sections, source, iniPath, failures, abandon)) return LoadResult::kAbandoned;
-      after = source.GetFileState(iniPath);
-      if (after == before) break;
-      if (attempt == kLoadAttempts) {
-        failures.push_back(u"LoadRegistry(): The file changed during each of " +
-                           Utf16Decimal(kLoadAttempts) + u" reads; keeping the last.");
-        break;
-      }
+LoadReport LoadStore(ServedStore& served, ProfileSource& source, const WString& iniPath,
+                     const LoadRequest& request) {
+  LoadReport report;
+  const std::uint64_t load = served.BeginLoad();
+  SectionMap fresh;
+  std::vector<WString>& lines = report.logLines;
+  // The service answers each call from the file as it stands at that call,
+  // so a save between two calls mixes two versions, or an empty or missing
+  // file, into one store. A read is kept once the file's state is the same
+  // after it as before and no change naming the file was reported meanwhile
+  // (a same-size save within one tick of the file system's clock keeps the
+  // state); a read that overlapped a change is done again.
+  FileState after;
+  bool unsettled = false;
+  for (int attempt = 1;; ++attempt) {
+    if (Abandoned(request.abandon)) return {LoadResult::kAbandoned, {}};
+    const std::uint64_t changesBefore = ChangesSeen(request.evidence);
+    const FileState before = source.GetFileState(iniPath);
+    if (!ReadStore(fresh, source, iniPath, lines, request.abandon)) {
+      return {LoadResult::kAbandoned, {}};
     }
-    // No section from a file with bytes in it: the service could not read
-    // it (a file without any section line is taken for one it cannot read;
-    // reading it again costs one call a second).
-    if (sections.empty() && after.exists && after.size > 0) {
-      result = LoadResult::kUnreadable;
-      if (history.unreadableLoads++ == 0) {
-        failures.push_back(u"LoadRegistry(): Nothing could be read from the file, which has " +
-                           Utf16Decimal(after.size) + u" bytes; reading it again every second.");
-      } else {
-        failures.clear();  // said at the first load of this run
-      }
-    } else if (history.unreadableLoads > 0) {
-      if (!sections.empty()) {
-        failures.push_back(u"LoadRegistry(): The file was read after " +
-                           Utf16Decimal(history.unreadableLoads) + u" loads that read nothing.");
-      }
-      history.unreadableLoads = 0;
+    after = source.GetFileState(iniPath);
+    if (after == before && ChangesSeen(request.evidence) == changesBefore) break;
+    if (attempt == kLoadAttempts) {
+      lines.push_back(u"LoadRegistry(): The file changed during each of " +
+                      Utf16Decimal(kLoadAttempts) + u" reads; keeping the last.");
+      unsettled = true;
+      break;
     }
   }
-  // Only the kept read's failures are logged: one that a save caused and a
-  // later read did not meet is no failure of the file. Written with the lock
-  // left: a lookup never waits on the log.
-  WriteLogLines(failures);
-  return result;
+
+  if (fresh.empty() && after.exists && after.size > 0) {
+    // No section from a file with bytes in it: the service could not read
+    // it (a file without any section line is taken for one it cannot read).
+    // What is served stays.
+    report.result = LoadResult::kUnreadable;
+    served.WithHistory([&](LoadHistory& history) {
+      if (history.unreadableLoads++ == 0) {
+        lines.push_back(u"LoadRegistry(): Nothing could be read from the file, which has " +
+                        Utf16Decimal(after.size) + u" bytes; reading it again every second.");
+      } else {
+        lines.clear();  // said at the first load of this run
+      }
+    });
+    return report;
+  }
+  if (fresh.empty() && request.emptyFile == EmptyFile::kHold) {
+    // Empty or gone right after a change: maybe a save half done. The read
+    // that confirms it logs what it finds.
+    return {LoadResult::kHeldEmpty, {}};
+  }
+  const bool readSections = !fresh.empty();
+  const bool replaced = served.Publish(load, fresh, [&](LoadHistory& history) {
+    // A run of unreadable loads ends here; said when the file was read, not
+    // when it turned out really empty or gone.
+    if (history.unreadableLoads > 0 && readSections) {
+      lines.push_back(u"LoadRegistry(): The file was read after " +
+                      Utf16Decimal(history.unreadableLoads) + u" loads that read nothing.");
+    }
+    history.unreadableLoads = 0;
+  });
+  if (!replaced) return {LoadResult::kSuperseded, {}};
+  // `fresh` now holds the version replaced; it is freed here, with the lock
+  // left, so that no lookup waits for the freeing of a large store.
+  report.result = unsettled ? LoadResult::kServedUnsettled : LoadResult::kServed;
+  return report;
 }
 
 }  // namespace stavora

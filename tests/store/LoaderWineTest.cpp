@@ -14,6 +14,8 @@
 #include "store/CriticalSection.h"
 #include "store/ProfileSourceWin32.h"
 #include "store/Loader.h"
+
+#include "logging/Logger.h"
 #include "tests/store/LogLines.h"
 
 namespace stavora {
@@ -34,11 +36,14 @@ std::string Narrow(const WString& text) {
   return narrow;
 }
 
-// One load with a history of its own.
+// One load with a history of its own, its lines written as the lookup
+// object writes them.
 LoadResult LoadOnce(SectionMap& sections, StoreLock& lock, ProfileSource& source,
                     const WString& path) {
-  LoadHistory history;
-  return LoadStore(sections, lock, source, path, history);
+  ServedStore served(sections, lock);
+  const LoadReport report = LoadStore(served, source, path);
+  WriteLogLines(report.logLines);
+  return report.result;
 }
 
 // Counts the service's calls and can report a smaller file size than the
