@@ -16,14 +16,16 @@ enum class EmptyFile {
 enum class LoadResult {
   // The file was read (or is really empty or gone) and is now served.
   kServed,
-  // As kServed, but the file changed during each read the load allowed
-  // itself: the last read is served, and the file should be read again.
-  kServedUnsettled,
+  // The file changed during each read the load allowed itself: none of them
+  // is known to be whole, nothing was replaced, and the file is to be read
+  // again.
+  kUnsettled,
   // The read was whole, but a load that started later had been served
   // already: nothing was replaced.
   kSuperseded,
-  // The file was empty or gone and EmptyFile::kHold was asked: nothing was
-  // replaced, and the find is to be confirmed by another read.
+  // The file was empty or gone, and EmptyFile::kHold was asked, or the file
+  // has changed since the find that was held: nothing was replaced, and the
+  // find is to be confirmed by another read.
   kHeldEmpty,
   // The file has bytes, yet nothing could be read from it (held without read
   // sharing, access denied, a share that failed, no section line): nothing

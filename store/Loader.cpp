@@ -127,30 +127,33 @@ LoadReport LoadStore(ServedStore& served, ProfileSource& source, const WString& 
   // (a same-size save within one tick of the file system's clock keeps the
   // state); a read that overlapped a change is done again.
   FileState after;
-  bool unsettled = false;
+  std::uint64_t changes = 0;
   for (int attempt = 1;; ++attempt) {
     if (Abandoned(request.abandon)) return {LoadResult::kAbandoned, {}};
     const std::uint64_t changesBefore = ChangesSeen(request.evidence);
+    changes = changesBefore;
     const FileState before = source.GetFileState(iniPath);
     if (!ReadStore(fresh, source, iniPath, lines, request.abandon)) {
       return {LoadResult::kAbandoned, {}};
     }
     after = source.GetFileState(iniPath);
     if (after == before && ChangesSeen(request.evidence) == changesBefore) break;
-    if (attempt == kLoadAttempts) {
-      lines.push_back(u"LoadRegistry(): The file changed during each of " +
-                      Utf16Decimal(kLoadAttempts) + u" reads; keeping the last.");
-      unsettled = true;
-      break;
-    }
+    // None of the reads is known to be whole: nothing is served, and the
+    // caller reads again (the changes that made this so bring reloads).
+    if (attempt == kLoadAttempts) return {LoadResult::kUnsettled, {}};
   }
+
+  // A file that is gone, or empty, holds no section: whatever the service
+  // answered came from elsewhere (Wine answers from its cache of the file
+  // while the file is missing) and is not a version of this file.
+  if (!after.exists || after.size == 0) fresh.clear();
 
   if (fresh.empty() && after.exists && after.size > 0) {
     // No section from a file with bytes in it: the service could not read
     // it (a file without any section line is taken for one it cannot read).
     // What is served stays.
     report.result = LoadResult::kUnreadable;
-    served.WithHistory([&](LoadHistory& history) {
+    served.WithHistory([&](LoadHistory& history, const SectionMap&) {
       if (history.unreadableLoads++ == 0) {
         lines.push_back(u"LoadRegistry(): Nothing could be read from the file, which has " +
                         Utf16Decimal(after.size) + u" bytes; reading it again every second.");
@@ -160,10 +163,26 @@ LoadReport LoadStore(ServedStore& served, ProfileSource& source, const WString& 
     });
     return report;
   }
-  if (fresh.empty() && request.emptyFile == EmptyFile::kHold) {
-    // Empty or gone right after a change: maybe a save half done. The read
-    // that confirms it logs what it finds.
-    return {LoadResult::kHeldEmpty, {}};
+  if (fresh.empty()) {
+    // Empty or gone: maybe a save half done (truncated and not yet written,
+    // deleted and not yet created). It replaces a served version only when a
+    // later read, asked to confirm, finds the file in the very state held,
+    // with no change reported since: it stayed so meanwhile. The read that
+    // serves it logs what it finds.
+    bool hold = false;
+    served.WithHistory([&](LoadHistory& history, const SectionMap& current) {
+      // Nothing to hold back when nothing is served (the object's first
+      // load): the find is served, and logged, at once.
+      const bool confirmed = history.holdingEmpty && history.heldEmpty == after &&
+                             history.heldChanges == changes;
+      if (!current.empty() && (request.emptyFile == EmptyFile::kHold || !confirmed)) {
+        history.holdingEmpty = true;
+        history.heldEmpty = after;
+        history.heldChanges = changes;
+        hold = true;
+      }
+    });
+    if (hold) return {LoadResult::kHeldEmpty, {}};
   }
   const bool readSections = !fresh.empty();
   const bool replaced = served.Publish(load, fresh, [&](LoadHistory& history) {
@@ -174,11 +193,12 @@ LoadReport LoadStore(ServedStore& served, ProfileSource& source, const WString& 
                       Utf16Decimal(history.unreadableLoads) + u" loads that read nothing.");
     }
     history.unreadableLoads = 0;
+    history.holdingEmpty = false;
   });
   if (!replaced) return {LoadResult::kSuperseded, {}};
   // `fresh` now holds the version replaced; it is freed here, with the lock
   // left, so that no lookup waits for the freeing of a large store.
-  report.result = unsettled ? LoadResult::kServedUnsettled : LoadResult::kServed;
+  report.result = LoadResult::kServed;
   return report;
 }
 

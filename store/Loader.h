@@ -42,16 +42,18 @@ struct LoadReport {
 //    upper-casing the first is kept.
 // A read is kept when the file's state is the same after it as before and no
 // change was reported meanwhile; otherwise it is done again, up to four reads
-// in all, the last kept with one more log line (kServedUnsettled).
+// in all, after which nothing is replaced (kUnsettled).
 // What is served:
 //  - sections were read: they are (kServed, or kSuperseded);
 //  - nothing was read from a file with bytes in it: nothing is replaced
 //    (kUnreadable); one more line is logged at the first of a run of such
 //    loads, nothing at the others, and the load that reads the file again
 //    says after how many;
-//  - nothing was read and the file is empty or gone: with EmptyFile::kHold
-//    nothing is replaced and nothing logged (kHeldEmpty); with kServe the
-//    empty store is served.
+//  - nothing was read and the file is empty or gone: when nothing is served
+//    yet, the empty store is served; otherwise it is held, nothing replaced
+//    and nothing logged (kHeldEmpty), with the file's state and the count of
+//    changes noted, unless EmptyFile::kServe was asked and the file is in the
+//    state held with no change since: then the empty store is served.
 // Only the kept read's lines are reported. Memory running out throws, with
 // nothing replaced; `abandon` ends the load with nothing replaced or logged.
 LoadReport LoadStore(ServedStore& served, ProfileSource& source, const WString& iniPath,

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "store/ProfileSource.h"
 #include "store/Store.h"
 #include "store/StoreLock.h"
 
@@ -16,6 +17,12 @@ namespace stavora {
 struct LoadHistory {
   // Loads in a row that read nothing from a file with bytes in it.
   unsigned unreadableLoads = 0;
+  // The state of the file, and the count of changes reported, when an empty
+  // or missing file was last held; a read that confirms it serves it only
+  // when the file still has this state and no change was reported since.
+  bool holdingEmpty = false;
+  FileState heldEmpty;
+  std::uint64_t heldChanges = 0;
 };
 
 class ServedStore {
@@ -42,11 +49,11 @@ class ServedStore {
     return true;
   }
 
-  // Runs `visit` on the history under the lock.
+  // Runs `visit` on the history, and the store served now, under the lock.
   template <class Visit>
   void WithHistory(Visit&& visit) {
     StoreLockGuard guard(m_lock);
-    visit(m_history);
+    visit(m_history, static_cast<const SectionMap&>(m_sections));
   }
 
  private:

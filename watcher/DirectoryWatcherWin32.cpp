@@ -159,8 +159,9 @@ bool DirectoryWatcher::WaitUntilWatching() {
 void DirectoryWatcher::FirstLoadDone(LoadResult result, bool watching) {
   if (!m_thread) return;
   if (result == LoadResult::kUnreadable) m_firstLoadUnreadable = true;
-  if (!watching) m_reloadOnceWatching = true;
-  if (result == LoadResult::kUnreadable || !watching) {
+  // A file that kept changing under the load was not served: read it again.
+  if (!watching || result == LoadResult::kUnsettled) m_reloadOnceWatching = true;
+  if (result == LoadResult::kUnreadable || m_reloadOnceWatching) {
     // Ends the thread's sleep so that it plans at once; fails only when the
     // thread has ended, and then there is nothing to plan.
     QueueUserAPC(WakeUp, m_thread.Get(), 0);
@@ -390,27 +391,37 @@ void DirectoryWatcher::ProcessChanges(ChangeRead& read, DWORD bytesTransferred) 
   }
 }
 
-// During a reload on this thread the completion routine cannot run, but the
-// read's status is set the moment it completes: a completion that names the
-// file (or an overflow, whose changes are unknown) is counted at once, and
-// the reload reads again.
+// During a reload on this thread the completion routine does not run, but
+// the read's status is set the moment it completes: a completion that names
+// the file (or an overflow, whose changes are unknown) is counted at once,
+// and the reload reads again. Then the routine is let run (it only records)
+// and the next read goes out, so that the reload goes on seeing changes:
+// the stamp of a same-size save within one tick of the file system's clock
+// shows none.
 void DirectoryWatcher::PeekPendingRead() {
   ChangeRead* read = m_reads.Current();
-  if (read == nullptr || read->peeked || !HasOverlappedIoCompleted(&read->overlapped)) return;
-  read->peeked = true;
-  // Internal holds the read's status, InternalHigh the bytes it wrote.
-  const auto status = static_cast<LONG>(read->overlapped.Internal);
-  const auto bytes = static_cast<DWORD>(read->overlapped.InternalHigh);
-  bool counts = false;
-  if (status == 0 && bytes > 0) {
-    counts = NamesFile(*read, bytes);
-  } else if (status == 0 || status == static_cast<LONG>(0x0000010C) /* STATUS_NOTIFY_ENUM_DIR */) {
-    counts = true;  // an overflow
+  if (read == nullptr || !HasOverlappedIoCompleted(&read->overlapped)) return;
+  if (!read->peeked) {
+    read->peeked = true;
+    // Internal holds the read's status, InternalHigh the bytes it wrote.
+    const auto status = static_cast<LONG>(read->overlapped.Internal);
+    const auto bytes = static_cast<DWORD>(read->overlapped.InternalHigh);
+    bool counts = false;
+    if (status == 0 && bytes > 0) {
+      counts = NamesFile(*read, bytes);
+    } else if (status == 0 || status == static_cast<LONG>(0x0000010C) /* STATUS_NOTIFY_ENUM_DIR */) {
+      counts = true;  // an overflow
+    }
+    // A failed or cancelled read is left to its routine, which counts it.
+    if (counts) {
+      read->counted = true;
+      m_changesSeen.fetch_add(1, std::memory_order_acq_rel);
+    }
   }
-  // A failed or cancelled read is left to its routine.
-  if (!counts) return;
-  read->counted = true;
-  m_changesSeen.fetch_add(1, std::memory_order_acq_rel);
+  // Runs the queued routine, which frees the read; changes meanwhile wait in
+  // the directory handle for the next read.
+  SleepEx(0, TRUE);
+  if (!m_stop && m_directoryHandle && !m_reads.Outstanding()) (void)IssueChangeRead();
 }
 
 std::uint64_t DirectoryWatcher::ChangesSeen() {

@@ -59,7 +59,7 @@ void ReloadPlan::Follow(std::uint64_t now, LoadResult result) {
       m_confirmAt = now + m_backOff;
       m_backOff = m_backOff * 2 > kLongestBackOffMs ? kLongestBackOffMs : m_backOff * 2;
       break;
-    case LoadResult::kServedUnsettled:
+    case LoadResult::kUnsettled:
       // The file kept changing under every read: read it again.
       m_changed = true;
       break;

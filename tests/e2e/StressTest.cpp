@@ -172,6 +172,7 @@ struct Shared {
   // count of such saves does not grow with the lookup rate, so it compares
   // builds and machines that answer at different speeds.
   std::atomic<bool> strayAfterSave[kSaves + 1] = {};
+  std::atomic<int> apartmentsCreated{0};
   std::atomic<int> apartmentsServingFinal{0};
   std::atomic<int> apartmentsFailed{0};
 };
@@ -191,6 +192,7 @@ DWORD WINAPI Apartment(LPVOID parameter) {
     return 1;
   }
   IStavoraLookup* object = shared->dll->Create();
+  ++shared->apartmentsCreated;
   if (object == nullptr) {
     ++shared->apartmentsFailed;
     CoUninitialize();
@@ -310,7 +312,11 @@ TEST_F(StressTest, LookupsDuringSavesThenCreateReleaseAndUnloadCycles) {
     thread = CreateThread(nullptr, 0, Apartment, &shared, 0, nullptr);
     ASSERT_NE(thread, nullptr);
   }
-  Sleep(300);  // let every apartment create its object first
+  // Every apartment creates its object before the saves begin: an object
+  // created while the file is mid-save has no version to serve yet.
+  const ULONGLONG createLimit = GetTickCount64() + kHangLimitMs;
+  while (shared.apartmentsCreated < kApartments && GetTickCount64() < createLimit) Sleep(10);
+  ASSERT_EQ(kApartments, shared.apartmentsCreated.load()) << "an apartment hung in creation";
   const ULONGLONG started = GetTickCount64();
   for (int version = 1; version <= kSaves; ++version) {
     shared.newestVersion = version;  // from here on its values may be served

@@ -292,9 +292,10 @@ TEST(LoggerInstance, LoggerThatCannotBeMadeFailsNoLoad) {
     });
     testing_support::RecordingLock lock;
     testing_support::ScriptedSource source(lock);
+    source.FileGone();
     source.SetFileSize(-1);
     source.AnswerNothing();
-    SectionMap store{{u"OLD", {{u"KEY", u"stale"}}}};
+    SectionMap store;
     ServedStore served(store, lock);
     EXPECT_NO_THROW(WriteLogLines(LoadStore(served, source, u"C:\\DATA\\MISSING.INI").logLines))
         << "out of memory: " << outOfMemory;

@@ -32,6 +32,13 @@ const std::string kSizeLine =
 const std::string kSectionsLine =
     "LoadRegistry(): GetPrivateProfileString() failed to retrieve sections.";
 
+// Change reports counted by whoever watches the file.
+class CountedChanges final : public ChangeEvidence {
+ public:
+  std::uint64_t ChangesSeen() override { return count; }
+  std::uint64_t count = 0;
+};
+
 class LoaderTest : public ::testing::Test {
  protected:
   LoaderTest() : source(lock), served(store, lock) {}
@@ -180,17 +187,22 @@ TEST_F(LoaderTest, KeepsTheFirstOfEqualSectionAndKeyNames) {
 
 TEST_F(LoaderTest, MissingFileLogsBothLinesAndLeavesTheStoreEmpty) {
   store[u"OLD"][u"KEY"] = u"stale";
+  source.FileGone();
   source.SetFileSize(-1);
   source.AnswerNothing();
-  Load();
+  source.AnswerNothing();
+  // The first find is held, the second confirms it: the file stayed gone.
+  EXPECT_EQ(LoadResult::kHeldEmpty, Load());
+  EXPECT_EQ(LoadResult::kServed, Load());
 
-  ASSERT_EQ(1u, source.calls.size());
+  ASSERT_EQ(2u, source.calls.size());
   ExpectSectionList(source.calls[0], 1025);  // 1024 taken for the size, plus one
   EXPECT_TRUE(store.empty()) << store.size() << " sections left";
   EXPECT_EQ((std::vector<std::string>{kSizeLine, kSectionsLine}), LogMessages());
 }
 
 TEST_F(LoaderTest, EmptyFileGetsABufferOfOneAndLogsOnlyTheSectionsLine) {
+  source.FileOfSize(0);
   source.SetFileSize(0);
   source.AnswerNothing();
   Load();
@@ -216,13 +228,17 @@ TEST_F(LoaderTest, UnreadableSizeStillLoadsWhatTheServiceReads) {
 
 TEST_F(LoaderTest, SizeThatWrapsTheCountStartsLikeAnUnknownSize) {
   // 0xFFFFFFFF plus one would be a buffer of no code units at all.
+  source.FileOfSize(0xFFFFFFFFll);
   source.SetFileSize(0xFFFFFFFFll);
   source.AnswerNothing();
   Load();
 
   ASSERT_EQ(1u, source.calls.size());
   ExpectSectionList(source.calls[0], 1025);
-  EXPECT_EQ(std::vector<std::string>{kSectionsLine}, LogMessages());
+  EXPECT_EQ((std::vector<std::string>{kSectionsLine,
+                                      "LoadRegistry(): Nothing could be read from the file, which "
+                                      "has 4294967295 bytes; reading it again every second."}),
+            LogMessages());
 }
 
 TEST_F(LoaderTest, EmptyValuesAndKeylessSectionsAreStoredAndLoadingGoesOn) {
@@ -412,20 +428,21 @@ TEST_F(LoaderTest, ReadThatTheFileChangedUnderIsDoneAgainAndOnlyTheKeptReadLogs)
   EXPECT_EQ(1, lock.leaves);
 }
 
-TEST_F(LoaderTest, FileThatNeverSettlesKeepsTheFourthReadAndSaysSo) {
+// Four reads that each met a change: none is known to be whole, so none is
+// served; the caller reads again.
+TEST_F(LoaderTest, FileThatNeverSettlesServesNoneOfItsFourReads) {
+  store = {{u"OLD", {}}};
   source.StatesOfFile({1, 2, 3, 4, 5, 6, 7, 8});
   for (const char16_t* value : {u"1", u"2", u"3", u"4"}) {
     source.AnswerList({u"A"});
     source.AnswerList({u"K"});
     source.Answer(value);
   }
-  Load();
+  EXPECT_EQ(LoadResult::kUnsettled, Load());
 
-  EXPECT_EQ((SectionMap{{u"A", {{u"K", u"4"}}}}), store);
+  EXPECT_EQ((SectionMap{{u"OLD", {}}}), store);
   EXPECT_EQ(0u, source.Unanswered()) << "exactly four reads";
-  EXPECT_EQ(std::vector<std::string>{
-                "LoadRegistry(): The file changed during each of 4 reads; keeping the last."},
-            LogMessages());
+  EXPECT_EQ(std::vector<std::string>{}, LogMessages());
 }
 
 TEST_F(LoaderTest, ReloadReplacesThePreviousContents) {
@@ -445,18 +462,22 @@ TEST_F(LoaderTest, ReloadReplacesThePreviousContents) {
   Load();
   EXPECT_EQ((SectionMap{{u"KEPT", {{u"Z", u"3"}}}, {u"NEW", {{u"W", u"4"}}}}), store);
 
-  source.SetFileSize(-1);  // the file is deleted
+  source.FileGone();  // the file is deleted
+  source.SetFileSize(-1);
   source.AnswerNothing();
-  Load();
+  source.AnswerNothing();
+  EXPECT_EQ(LoadResult::kHeldEmpty, Load());
+  EXPECT_EQ(LoadResult::kServed, Load(EmptyFile::kServe));
   EXPECT_TRUE(store.empty());
   EXPECT_EQ((std::vector<std::string>{kSizeLine, kSectionsLine}), LogMessages());
-  EXPECT_EQ(3, lock.enters);
-  EXPECT_EQ(3, lock.leaves);
+  EXPECT_EQ(5, lock.enters) << "a swap per load served, and a look at each empty find";
+  EXPECT_EQ(5, lock.leaves);
 }
 
 // The loader writes nothing itself: it hands its lines to the caller, who
 // writes them holding no lock.
 TEST_F(LoaderTest, FailuresAreReportedForTheCallerToLog) {
+  source.FileGone();
   source.SetFileSize(-1);
   source.AnswerNothing();
   const LoadReport report = LoadStore(served, source, kPath);
@@ -507,7 +528,9 @@ TEST_F(LoaderTest, FileWithBytesButNoSectionIsUnreadableUntilALoadReadsIt) {
   source.FileOfSize(0);
   source.SetFileSize(0);
   source.AnswerNothing();
-  EXPECT_EQ(LoadResult::kServed, Load());
+  source.AnswerNothing();
+  EXPECT_EQ(LoadResult::kHeldEmpty, Load());
+  EXPECT_EQ(LoadResult::kServed, Load()) << "it stayed empty";
   EXPECT_EQ(kSectionsLine, LogMessages().back());
   EXPECT_EQ(SectionMap{}, store) << "a really empty file is served as such";
 
@@ -544,10 +567,33 @@ TEST_F(LoaderTest, EmptyOrGoneFileIsHeldAfterAChangeAndServedOnceConfirmed) {
   EXPECT_EQ(LoadResult::kHeldEmpty, Load(EmptyFile::kHold));
   EXPECT_EQ((SectionMap{{u"OLD", {{u"K", u"v"}}}}), store);
 
+  // Asked to confirm, but the file is no longer as it was held (created
+  // empty again meanwhile): it did not stay so, and is held again.
+  source.FileOfSize(0);
+  source.SetFileSize(0);
   source.AnswerNothing();
-  EXPECT_EQ(LoadResult::kServed, Load(EmptyFile::kServe));
+  EXPECT_EQ(LoadResult::kHeldEmpty, Load(EmptyFile::kServe));
+  EXPECT_EQ((SectionMap{{u"OLD", {{u"K", u"v"}}}}), store);
+  EXPECT_EQ(std::vector<std::string>{}, LogMessages());
+
+  source.AnswerNothing();
+  EXPECT_EQ(LoadResult::kServed, Load(EmptyFile::kServe)) << "it stayed so: served";
   EXPECT_EQ(SectionMap{}, store);
-  EXPECT_EQ((std::vector<std::string>{kSizeLine, kSectionsLine}), LogMessages());
+  EXPECT_EQ((std::vector<std::string>{kSectionsLine}), LogMessages());
+}
+
+// While the file is missing Wine answers from its cache of the file, which
+// may hold part of a save: a file gone (or empty) at the end of a read holds
+// no section, whatever the service said, and is held like an empty find.
+TEST_F(LoaderTest, SectionsReadFromAFileThatIsGoneAreNotServed) {
+  store = {{u"OLD", {{u"K", u"v"}}}};
+  source.FileGone();
+  source.AnswerList({u"A", u"B"});
+  source.AnswerList({u"K"});
+  source.Answer(u"cached");
+  source.AnswerNothing();  // [B]'s keys are not in the cache
+  EXPECT_EQ(LoadResult::kHeldEmpty, Load(EmptyFile::kHold));
+  EXPECT_EQ((SectionMap{{u"OLD", {{u"K", u"v"}}}}), store);
 }
 
 // A profile service that answers from the file a test holds, and can stop a
@@ -673,12 +719,30 @@ TEST(LoadAside, TwoLoadsPublishInTheOrderTheyStarted) {
   EXPECT_EQ(WString(u"v3"), ValueOfK(store));
 }
 
-// Change reports counted by whoever watches the file.
-class CountedChanges final : public ChangeEvidence {
- public:
-  std::uint64_t ChangesSeen() override { return count; }
-  std::uint64_t count = 0;
-};
+// A file gone at the hold and gone again at the confirm may have come back
+// in between (deleted, created, deleted): a change reported since the hold
+// means it did not stay so, and it is held again.
+TEST_F(LoaderTest, ChangeReportedSinceAnEmptyFindWasHeldHoldsItAgain) {
+  CountedChanges changes;
+  LoadRequest request;
+  request.evidence = &changes;
+  store = {{u"OLD", {{u"K", u"v"}}}};
+  source.FileGone();
+  source.SetFileSize(-1);
+  source.AnswerNothing();
+  request.emptyFile = EmptyFile::kHold;
+  EXPECT_EQ(LoadResult::kHeldEmpty, LoadStore(served, source, kPath, request).result);
+
+  ++changes.count;
+  source.AnswerNothing();
+  request.emptyFile = EmptyFile::kServe;
+  EXPECT_EQ(LoadResult::kHeldEmpty, LoadStore(served, source, kPath, request).result);
+  EXPECT_EQ((SectionMap{{u"OLD", {{u"K", u"v"}}}}), store);
+
+  source.AnswerNothing();
+  EXPECT_EQ(LoadResult::kServed, LoadStore(served, source, kPath, request).result);
+  EXPECT_EQ(SectionMap{}, store);
+}
 
 // A save that leaves the file's state as it was (same size, within one tick
 // of the file system's clock) still brings a change record: a read that one

@@ -187,8 +187,15 @@ TEST_F(LoaderWineTest, MissingFileLogsBothLinesAndEmptiesTheStore) {
   LoadOnce(sections, m_lock, source, present);
   ASSERT_EQ(1u, sections.size());
 
+  // A missing file replaces what was served once a second read finds it
+  // still missing: the first find is held.
   const WString missing = m_folder + u"MISSING.INI";
-  LoadOnce(sections, m_lock, source, missing);
+  ServedStore served(sections, m_lock);
+  EXPECT_EQ(LoadResult::kHeldEmpty, LoadStore(served, source, missing).result);
+  EXPECT_EQ(1u, sections.size());
+  const LoadReport confirmed = LoadStore(served, source, missing);
+  EXPECT_EQ(LoadResult::kServed, confirmed.result);
+  WriteLogLines(confirmed.logLines);
   EXPECT_EQ(SectionMap{}, sections);
   EXPECT_EQ((std::vector<std::string>{
                 "GetFileSize(): Failed to get file handle or file size for " + Narrow(missing),

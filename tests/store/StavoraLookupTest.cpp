@@ -14,6 +14,7 @@
 #include "platform/ScopedBstr.h"
 #include "platform/ScopedVariant.h"
 #include "store/IniPath.h"
+#include "store/NameRule.h"
 #include "tests/store/NameListCheck.h"
 
 namespace stavora {

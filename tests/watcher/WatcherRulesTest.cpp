@@ -129,7 +129,7 @@ TEST(ReloadPlan, AnEmptyFindAfterAChangeIsConfirmedAfterTheSettleTime) {
 
   // A file that kept changing under every read is read again at once.
   plan.ChangeRecorded();
-  plan.Reloaded(3000, LoadResult::kServedUnsettled);
+  plan.Reloaded(3000, LoadResult::kUnsettled);
   EXPECT_TRUE(plan.Due(3000));
 }
 
