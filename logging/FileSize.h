@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "store/NameRule.h"
+#include "platform/WString.h"
 
 namespace stavora {
 

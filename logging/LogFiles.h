@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "store/NameRule.h"
+#include "platform/WString.h"
 
 namespace stavora {
 

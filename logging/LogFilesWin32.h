@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "store/NameRule.h"
+#include "platform/WString.h"
 
 namespace stavora {
 

@@ -4,7 +4,7 @@
 #include <ctime>
 #include <string>
 
-#include "store/NameRule.h"
+#include "platform/WString.h"
 
 namespace stavora {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "store/NameRule.h"
+#include "platform/WString.h"
 
 namespace stavora {
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "store/NameRule.h"
+#include "platform/WString.h"
 
 namespace stavora {
 

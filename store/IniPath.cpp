@@ -1,6 +1,8 @@
 // Choosing, normalising and splitting the INI path.
 #include "store/IniPath.h"
 
+#include "store/NameRule.h"
+
 #include <algorithm>
 #include <array>
 #include <utility>

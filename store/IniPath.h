@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "store/NameRule.h"
+#include "platform/WString.h"
 
 namespace stavora {
 

@@ -1,12 +1,13 @@
 // The loader: one section list, one key list per section, one value per key,
-// all through a single buffer sized from the file's length.
+// all through a single buffer sized from the file's length, into a store built
+// aside; then the swap that serves it.
 #include "store/Loader.h"
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "logging/Logger.h"
 #include "store/SplitNameList.h"
 
 namespace stavora {
@@ -107,56 +108,98 @@ bool ReadStore(SectionMap& sections, ProfileSource& source, const WString& iniPa
   return true;
 }
 
+std::uint64_t ChangesSeen(ChangeEvidence* evidence) {
+  return evidence == nullptr ? 0 : evidence->ChangesSeen();
+}
+
 }  // namespace
 
-LoadResult LoadStore(SectionMap& sections, StoreLock& lock, ProfileSource& source,
-                     const WString& iniPath, LoadHistory& history,
-                     const std::atomic<bool>* abandon) {
-  std::vector<WString> failures;
-  LoadResult result = LoadResult::kSettled;
-  {
-    StoreLockGuard guard(lock);
-    // The service answers each call from the file as it stands at that call,
-    // so a save between two calls mixes two versions, or an empty or missing
-    // file, into one store. A read is kept once the file's state is the same
-    // after it as before; a read that overlapped a change is done again.
-    FileState after;
-    for (int attempt = 1;; ++attempt) {
-      if (Abandoned(abandon)) return LoadResult::kAbandoned;
-      const FileState before = source.GetFileState(iniPath);
-      if (!ReadStore(sections, source, iniPath, failures, abandon)) return LoadResult::kAbandoned;
-      after = source.GetFileState(iniPath);
-      if (after == before) break;
-      if (attempt == kLoadAttempts) {
-        failures.push_back(u"LoadRegistry(): The file changed during each of " +
-                           Utf16Decimal(kLoadAttempts) + u" reads; keeping the last.");
-        break;
-      }
+LoadReport LoadStore(ServedStore& served, ProfileSource& source, const WString& iniPath,
+                     const LoadRequest& request) {
+  LoadReport report;
+  const std::uint64_t load = served.BeginLoad();
+  SectionMap fresh;
+  std::vector<WString>& lines = report.logLines;
+  // The service answers each call from the file as it stands at that call,
+  // so a save between two calls mixes two versions, or an empty or missing
+  // file, into one store. A read is kept once the file's state is the same
+  // after it as before and no change naming the file was reported meanwhile
+  // (a same-size save within one tick of the file system's clock keeps the
+  // state); a read that overlapped a change is done again.
+  FileState after;
+  std::uint64_t changes = 0;
+  for (int attempt = 1;; ++attempt) {
+    if (Abandoned(request.abandon)) return {LoadResult::kAbandoned, {}};
+    const std::uint64_t changesBefore = ChangesSeen(request.evidence);
+    changes = changesBefore;
+    const FileState before = source.GetFileState(iniPath);
+    if (!ReadStore(fresh, source, iniPath, lines, request.abandon)) {
+      return {LoadResult::kAbandoned, {}};
     }
-    // No section from a file with bytes in it: the service could not read
-    // it (a file without any section line is taken for one it cannot read;
-    // reading it again costs one call a second).
-    if (sections.empty() && after.exists && after.size > 0) {
-      result = LoadResult::kUnreadable;
-      if (history.unreadableLoads++ == 0) {
-        failures.push_back(u"LoadRegistry(): Nothing could be read from the file, which has " +
-                           Utf16Decimal(after.size) + u" bytes; reading it again every second.");
-      } else {
-        failures.clear();  // said at the first load of this run
-      }
-    } else if (history.unreadableLoads > 0) {
-      if (!sections.empty()) {
-        failures.push_back(u"LoadRegistry(): The file was read after " +
-                           Utf16Decimal(history.unreadableLoads) + u" loads that read nothing.");
-      }
-      history.unreadableLoads = 0;
-    }
+    after = source.GetFileState(iniPath);
+    if (after == before && ChangesSeen(request.evidence) == changesBefore) break;
+    // None of the reads is known to be whole: nothing is served, and the
+    // caller reads again (the changes that made this so bring reloads).
+    if (attempt == kLoadAttempts) return {LoadResult::kUnsettled, {}};
   }
-  // Only the kept read's failures are logged: one that a save caused and a
-  // later read did not meet is no failure of the file. Written with the lock
-  // left: a lookup never waits on the log.
-  WriteLogLines(failures);
-  return result;
+
+  // A file that is gone, or empty, holds no section: whatever the service
+  // answered came from elsewhere (Wine answers from its cache of the file
+  // while the file is missing) and is not a version of this file.
+  if (!after.exists || after.size == 0) fresh.clear();
+
+  if (fresh.empty() && after.exists && after.size > 0) {
+    // No section from a file with bytes in it: the service could not read
+    // it (a file without any section line is taken for one it cannot read).
+    // What is served stays.
+    report.result = LoadResult::kUnreadable;
+    served.WithHistory([&](LoadHistory& history, const SectionMap&) {
+      if (history.unreadableLoads++ == 0) {
+        lines.push_back(u"LoadRegistry(): Nothing could be read from the file, which has " +
+                        Utf16Decimal(after.size) + u" bytes; reading it again every second.");
+      } else {
+        lines.clear();  // said at the first load of this run
+      }
+    });
+    return report;
+  }
+  if (fresh.empty()) {
+    // Empty or gone: maybe a save half done (truncated and not yet written,
+    // deleted and not yet created). It replaces a served version only when a
+    // later read, asked to confirm, finds the file in the very state held,
+    // with no change reported since: it stayed so meanwhile. The read that
+    // serves it logs what it finds.
+    bool hold = false;
+    served.WithHistory([&](LoadHistory& history, const SectionMap& current) {
+      // Nothing to hold back when nothing is served (the object's first
+      // load): the find is served, and logged, at once.
+      const bool confirmed = history.holdingEmpty && history.heldEmpty == after &&
+                             history.heldChanges == changes;
+      if (!current.empty() && (request.emptyFile == EmptyFile::kHold || !confirmed)) {
+        history.holdingEmpty = true;
+        history.heldEmpty = after;
+        history.heldChanges = changes;
+        hold = true;
+      }
+    });
+    if (hold) return {LoadResult::kHeldEmpty, {}};
+  }
+  const bool readSections = !fresh.empty();
+  const bool replaced = served.Publish(load, fresh, [&](LoadHistory& history) {
+    // A run of unreadable loads ends here; said when the file was read, not
+    // when it turned out really empty or gone.
+    if (history.unreadableLoads > 0 && readSections) {
+      lines.push_back(u"LoadRegistry(): The file was read after " +
+                      Utf16Decimal(history.unreadableLoads) + u" loads that read nothing.");
+    }
+    history.unreadableLoads = 0;
+    history.holdingEmpty = false;
+  });
+  if (!replaced) return {LoadResult::kSuperseded, {}};
+  // `fresh` now holds the version replaced; it is freed here, with the lock
+  // left, so that no lookup waits for the freeing of a large store.
+  report.result = LoadResult::kServed;
+  return report;
 }
 
 }  // namespace stavora

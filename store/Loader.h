@@ -1,60 +1,62 @@
-// Filling the store from an INI file through the profile-string service:
-// the body of CStavoraLookup::LoadRegistry.
+// Reading an INI file through the profile-string service into a store built
+// aside, and serving it: the body of CStavoraLookup::LoadRegistry.
 #pragma once
 
 #include <atomic>
+#include <vector>
 
+#include "store/ChangeEvidence.h"
+#include "store/LoadResult.h"
 #include "store/ProfileSource.h"
-#include "store/Store.h"
-#include "store/StoreLock.h"
+#include "store/ServedStore.h"
 
 namespace stavora {
 
-// What one store's loads carry from one load to the next. Read and written
-// by LoadStore under the store's lock only.
-struct LoadHistory {
-  // Loads in a row that found no section in a file with bytes in it.
-  unsigned unreadableLoads = 0;
+struct LoadRequest {
+  EmptyFile emptyFile = EmptyFile::kServe;
+  // Looked at before and after each read: a change reported in between means
+  // the read is done again. None: only the file's state decides.
+  ChangeEvidence* evidence = nullptr;
+  // Looked at before each call of the service: set, it ends the load there.
+  // For a store that nobody will read again (its object is being released),
+  // so that the release need not wait for a whole load of a large file.
+  const std::atomic<bool>* abandon = nullptr;
 };
 
-// How a load ended.
-enum class LoadResult {
-  // The file was read, or it is really empty or gone: the store holds what
-  // the file holds.
-  kSettled,
-  // The file exists with a non-zero size, yet no section could be read (held
-  // by another program without read sharing, a share that failed for a
-  // moment): nothing was read, and the load should be tried again.
-  kUnreadable,
-  // `abandon` was set: the load stopped between two calls of the service,
-  // the store holds what was read so far, and nothing was logged.
-  kAbandoned,
+struct LoadReport {
+  LoadResult result = LoadResult::kServed;
+  // What the caller is to write to the log, in order. Nothing here is written
+  // by the loader itself.
+  std::vector<WString> logLines;
 };
 
-// Empties `sections` and reloads it from the file at `iniPath`, holding `lock`
-// for the whole load (entered first, left on every way out, an exception
-// included). Failures are written to the log, never reported to the caller,
-// and only after `lock` is left, so that no lookup waits on the log:
+// Reads the file at `iniPath` into a new store, holding no lock, and serves
+// it through `served` (a swap under the lock) unless a newer load has been
+// served already. The read:
 //  - the file's size cannot be read: a log line, and 1024 is taken instead;
-//  - the section list comes back empty: a log line, and the store stays empty;
-//  - besides, the file has bytes in it: one more line, and kUnreadable. Of a
-//    run of such loads only the first logs; the load that reads the file
-//    again says after how many.
-// A section without keys is stored with an empty KeyMap, a key without a value
-// with an empty value. A list or value that fills the buffer is asked for
-// again with a buffer twice as large, so nothing arrives cut short. When the
-// first of two names equal after upper-casing is kept.
-// The file's state is taken before and after each read; a read that the file
-// changed under is done again, up to four reads in all, and only the kept
-// read's failures are logged (with one more line if the file never settled).
-// Memory running out throws after the lock is left; the store keeps the
-// sections committed so far, and nothing is logged.
-// `abandon`, when given, is looked at before each call of the service: set,
-// it ends the load there. It is for a store that nobody will read again (its
-// object is being released), so that the release need not wait for a whole
-// load of a large file.
-LoadResult LoadStore(SectionMap& sections, StoreLock& lock, ProfileSource& source,
-                     const WString& iniPath, LoadHistory& history,
-                     const std::atomic<bool>* abandon = nullptr);
+//  - the section list comes back empty: a log line; the file is empty, has no
+//    section, is gone or cannot be read;
+//  - a section without keys is stored with an empty KeyMap, a key without a
+//    value with an empty value; a list or value that fills the buffer is
+//    asked for again with a buffer twice as large; of two names equal after
+//    upper-casing the first is kept.
+// A read is kept when the file's state is the same after it as before and no
+// change was reported meanwhile; otherwise it is done again, up to four reads
+// in all, after which nothing is replaced (kUnsettled).
+// What is served:
+//  - sections were read: they are (kServed, or kSuperseded);
+//  - nothing was read from a file with bytes in it: nothing is replaced
+//    (kUnreadable); one more line is logged at the first of a run of such
+//    loads, nothing at the others, and the load that reads the file again
+//    says after how many;
+//  - nothing was read and the file is empty or gone: when nothing is served
+//    yet, the empty store is served; otherwise it is held, nothing replaced
+//    and nothing logged (kHeldEmpty), with the file's state and the count of
+//    changes noted, unless EmptyFile::kServe was asked and the file is in the
+//    state held with no change since: then the empty store is served.
+// Only the kept read's lines are reported. Memory running out throws, with
+// nothing replaced; `abandon` ends the load with nothing replaced or logged.
+LoadReport LoadStore(ServedStore& served, ProfileSource& source, const WString& iniPath,
+                     const LoadRequest& request = LoadRequest());
 
 }  // namespace stavora

@@ -2,6 +2,8 @@
 // store's lock, with every partial result freed by its owner on a way out.
 #include "store/LookupsWin32.h"
 
+#include "store/NameRule.h"
+
 #include <limits>
 #include <new>
 

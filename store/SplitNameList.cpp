@@ -1,6 +1,8 @@
 // Splitting of the profile service's zero-separated name lists.
 #include "store/SplitNameList.h"
 
+#include "store/NameRule.h"
+
 namespace stavora {
 
 std::vector<WString> SplitNameList(const char16_t* list) {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "store/NameRule.h"
+#include "platform/WString.h"
 
 namespace stavora {
 

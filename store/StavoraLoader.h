@@ -2,15 +2,17 @@
 // can load its INI file again.
 #pragma once
 
+#include "store/LoadResult.h"
+
 namespace stavora {
 
 class StavoraLoader {
  public:
-  // Replaces the store's contents with the INI file's; reports failures only
-  // to the log. Takes the store's lock itself. Returns false when the file
-  // has bytes in it but nothing could be read, so that the caller tries
-  // again later; true when the file was read, or is really empty or gone.
-  virtual bool LoadRegistry() = 0;
+  // Reads the INI file into a store built aside and serves it (see
+  // LoadStore); reports failures only to the log. Takes the store's lock
+  // itself, for the swap alone. `emptyFile` says what to do with a file
+  // found empty or gone; the result says whether to read again, and when.
+  virtual LoadResult LoadRegistry(EmptyFile emptyFile) = 0;
   virtual ~StavoraLoader() = default;
 };
 

@@ -12,6 +12,7 @@
 #include "store/CriticalSection.h"
 #include "resources/Stavora.h"
 #include "store/Loader.h"
+#include "store/ServedStore.h"
 #include "store/StavoraLoader.h"
 #include "store/Store.h"
 #include "watcher/DirectoryWatcher.h"
@@ -32,8 +33,9 @@ class CStavoraLookup : public StavoraLoader, public IStavoraLookup {
   CStavoraLookup(const CStavoraLookup&) = delete;
   CStavoraLookup& operator=(const CStavoraLookup&) = delete;
 
-  // Replaces the store's contents with the INI file's, under m_lock.
-  bool LoadRegistry() override;
+  // Reads the INI file aside and swaps it in under m_lock (LoadStore), then
+  // writes what the load reported to the log.
+  LoadResult LoadRegistry(EmptyFile emptyFile) override;
 
   // The names of all sections, in store order: S_OK.
   HRESULT STDMETHODCALLTYPE GetSections(VARIANT* sections) override;
@@ -48,7 +50,7 @@ class CStavoraLookup : public StavoraLoader, public IStavoraLookup {
  private:
   SectionMap m_sections;
   CriticalSection m_lock;
-  LoadHistory m_history;  // under m_lock
+  ServedStore m_served{m_sections, m_lock};
   // Set when the object is being released: a reload under way on the watcher
   // thread stops at its next call of the profile service.
   std::atomic<bool> m_releasing{false};

@@ -6,6 +6,7 @@
 #include "store/ConfigurationWin32.h"
 #include "store/IniPath.h"
 #include "store/LookupsWin32.h"
+#include "logging/Logger.h"
 
 namespace stavora {
 
@@ -14,11 +15,26 @@ CStavoraLookup::CStavoraLookup() : m_watcher(std::in_place), m_iniPath(kDefaultI
   IniLocation location = LocateIniFile(ConfiguredIniPath(registry));
   m_iniPath = location.path;
 
-  // A file that cannot be read now is read again by the watcher, which also
-  // reloads once its first read is pending, for a save made in between.
-  LoadRegistry();
-
+  // The watcher's first change read is pending before the file is read, so
+  // a save at any moment from here on brings a reload; that reload may run
+  // beside this load, and whichever started later is served.
   m_watcher->Start(location, this, &StavoraLoader::LoadRegistry);
+  const bool watching = m_watcher->WaitUntilWatching();
+
+  LoadResult first = LoadResult::kServed;
+  try {
+    first = LoadRegistry(EmptyFile::kServe);
+  } catch (...) {
+    // The members go in reverse order, the path before the watcher: the
+    // watcher, which may be reloading, is stopped first.
+    m_releasing.store(true, std::memory_order_release);
+    m_watcher.reset();
+    throw;
+  }
+  // A file that could not be read is read again by the watcher, later; a
+  // watcher that took too long to start reloads once it watches, for a save
+  // made before that.
+  m_watcher->FirstLoadDone(first, watching);
 }
 
 CStavoraLookup::~CStavoraLookup() {
@@ -30,11 +46,16 @@ CStavoraLookup::~CStavoraLookup() {
   m_watcher.reset();
 }
 
-bool CStavoraLookup::LoadRegistry() {
+LoadResult CStavoraLookup::LoadRegistry(EmptyFile emptyFile) {
   ProfileSourceWin32 source;
-  // An abandoned load is not tried again: the object is going.
-  return LoadStore(m_sections, m_lock, source, m_iniPath, m_history, &m_releasing) !=
-         LoadResult::kUnreadable;
+  LoadRequest request;
+  request.emptyFile = emptyFile;
+  request.evidence = &*m_watcher;
+  request.abandon = &m_releasing;
+  const LoadReport report = LoadStore(m_served, source, m_iniPath, request);
+  // Written holding no lock: a lookup never waits on the log.
+  WriteLogLines(report.logLines);
+  return report.result;
 }
 
 HRESULT STDMETHODCALLTYPE CStavoraLookup::GetSections(VARIANT* sections) {

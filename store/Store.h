@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "store/NameRule.h"
+#include "platform/WString.h"
 
 namespace stavora {
 

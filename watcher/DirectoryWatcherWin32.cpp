@@ -48,6 +48,9 @@ constexpr char16_t kDirectoryBack[] =
 constexpr DWORD kDirectoryShareMode = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr char16_t kReloadThrew[] =
     u"ProcessChanges(): The reload ended with an exception.";
+constexpr char16_t kTokenRefused[] =
+    u"SetUpDirectoryWatcher(): Failed to take on the creating thread's token; reloads read "
+    u"as the process.";
 constexpr char16_t kNoTarget[] = u"Start(): No object to reload.";
 
 // The watcher thread's barrier: runs `step` and reports whether it ended
@@ -136,22 +139,56 @@ void DirectoryWatcher::Start(const IniLocation& location, StavoraLoader* target,
   m_directoryToOpen = location.directoryToOpen;
   m_target = target;
   m_reload = reload;
+  m_creator.CaptureOnCreatingThread();
+  // Without the event the creating thread does not wait for the first read.
+  m_started.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   StartFileNotificationThread();
 }
 
 void DirectoryWatcher::StartFileNotificationThread() {
-  m_thread.Reset(CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr));
+  m_thread.Reset(CreateThread(nullptr, 0, ThreadMain, this, 0, &m_threadId));
   if (!m_thread) WriteLogLine(kThreadFailed);
+}
+
+bool DirectoryWatcher::WaitUntilWatching() {
+  if (!m_thread || !m_started) return false;
+  if (WaitForSingleObject(m_started.Get(), kStartWaitMilliseconds) != WAIT_OBJECT_0) return false;
+  return m_watchingAtStart.load(std::memory_order_acquire);
+}
+
+void DirectoryWatcher::FirstLoadDone(LoadResult result, bool watching) {
+  if (!m_thread) return;
+  if (result == LoadResult::kUnreadable) m_firstLoadUnreadable = true;
+  // A file that kept changing under the load was not served: read it again.
+  if (!watching || result == LoadResult::kUnsettled) m_reloadOnceWatching = true;
+  if (result == LoadResult::kUnreadable || m_reloadOnceWatching) {
+    // Ends the thread's sleep so that it plans at once; fails only when the
+    // thread has ended, and then there is nothing to plan.
+    QueueUserAPC(WakeUp, m_thread.Get(), 0);
+  }
+}
+
+void DirectoryWatcher::SignalStarted(bool watching) {
+  // Once: the creating thread has its answer. The event stays open until the
+  // watcher goes, since the creating thread may be waiting on it.
+  if (m_startSignalled || !m_started) return;
+  m_startSignalled = true;
+  m_watchingAtStart.store(watching, std::memory_order_release);
+  SetEvent(m_started.Get());
 }
 
 DWORD WINAPI DirectoryWatcher::ThreadMain(LPVOID parameter) {
   auto* watcher = static_cast<DirectoryWatcher*>(parameter);
+  // Reads as the account that created the object; a token that cannot be
+  // taken on leaves the process's, and says so.
+  if (!watcher->m_creator.AdoptOnWatcherThread()) LogOnWatcherThread(kTokenRefused);
   // Everything that can throw on this thread is guarded where it runs; this
   // is the last guard, so that nothing unwinds into the system's thread start.
   (void)CompletedOnWatcherThread([watcher] { watcher->SetUpDirectoryWatcher(); });
+  watcher->SignalStarted(false);  // if it never came to watch
+  watcher->m_creator.RevertOnWatcherThread();
   return 0;
 }
-
 void DirectoryWatcher::SetUpDirectoryWatcher() {
   if (!OpenDirectory()) LogOnWatcherThread(kDirectoryFailed);
   WatchDirectory();
@@ -186,20 +223,20 @@ bool DirectoryWatcher::FolderReplaced() {
   return m_folderCheck.Reopen(true, IdentityOf(probe.Get()), IdentityOf(m_directoryHandle.Get()));
 }
 
-// One pass per read: issue it, then sleep alertably until its completion has
-// been handled or the stop flag is seen. A read that cannot be issued is
-// tried again after one sleep, never in a tight loop. Reading is blind while
-// reads fail, so the object is reloaded once when they start failing (logged
-// once) and once when a read goes out again. The first read that goes out
-// reloads once too. Between reads, the sleeps run the reloads that fall due
-// on the clock (ReloadSchedule).
+// One pass per read: issue it, then run the reloads that are due (with the
+// read pending, so that a save during a reload is reported), then sleep
+// alertably until the read's completion has been handled or the stop flag is
+// seen. Completion routines only record what they saw (ReloadPlan); the
+// reloads run here. A read that cannot be issued is tried again after one
+// sleep, never in a tight loop. Reading is blind while reads fail, so the
+// object is reloaded once when they start failing (logged once) and once when
+// a read goes out again.
 //
 // A directory that is gone (deleted, or never there) is opened again once a
 // second until it is back; the loss and the return are logged once each, and
 // the object is reloaded once the first read on the new handle is pending.
 void DirectoryWatcher::WatchDirectory() {
   bool readsFailing = false;
-  bool firstRead = true;
   bool lost = !m_directoryHandle;  // logged by the caller
   bool regained = false;
   // Once per loss: a line, and a reload, since the file went with it.
@@ -207,7 +244,7 @@ void DirectoryWatcher::WatchDirectory() {
     if (lost) return;
     lost = true;
     LogOnWatcherThread(kDirectoryLost);
-    Reload();
+    m_plan.ChangeRecorded();
   };
   while (!m_stop) {
     if (m_backOff) {
@@ -230,11 +267,11 @@ void DirectoryWatcher::WatchDirectory() {
       // Still gone, or a cancelled read has not completed yet: the sleep
       // below is the wait.
     } else if (IssueChangeRead()) {
-      if (firstRead || readsFailing || regained) {
-        firstRead = false;
+      SignalStarted(true);
+      if (readsFailing || regained) {
         readsFailing = false;
         regained = false;
-        Reload();
+        m_plan.ChangeRecorded();
       }
     } else {
       // The handle may belong to a directory that has been deleted: only a
@@ -245,23 +282,32 @@ void DirectoryWatcher::WatchDirectory() {
       } else if (!readsFailing) {
         readsFailing = true;
         LogOnWatcherThread(kReadFailed);
-        Reload();
+        m_plan.ChangeRecorded();
       }
     }
+    // The object need not wait for a directory that is not there.
+    if (!m_reads.Outstanding()) SignalStarted(false);
     do {
       if (m_stop) break;
-      SleepEx(static_cast<DWORD>(m_schedule.SleepFrom(Now(), kSleepMilliseconds)), TRUE);
-      if (m_stop) break;
+      TakeUpFirstLoad();
       ReloadIfDue();
+      if (m_stop) break;
+      SleepEx(static_cast<DWORD>(m_plan.SleepFrom(Now(), kSleepMilliseconds)), TRUE);
+      if (m_stop) break;
       // A platform may leave the read on a deleted directory pending for
-      // good; the check once a second notices the loss all the same.
-      if (m_reads.Outstanding() && m_directoryHandle && FolderReplaced()) {
-        FinishPendingRead();
-        CloseDirectory();
-        // Whatever stands at the path now is read afresh once it is watched,
-        // even when it opens at once (a folder replaced within the second).
-        regained = true;
-        break;
+      // good; a look once a second notices the loss all the same.
+      const ULONGLONG now = Now();
+      if (m_reads.Outstanding() && m_directoryHandle && now - m_lastFolderCheck >= kSleepMilliseconds) {
+        m_lastFolderCheck = now;
+        if (FolderReplaced()) {
+          FinishPendingRead();
+          CloseDirectory();
+          // Whatever stands at the path now is read afresh once it is
+          // watched, even when it opens at once (a folder replaced within
+          // the second).
+          regained = true;
+          break;
+        }
       }
     } while (m_reads.Outstanding());
   }
@@ -275,6 +321,8 @@ bool DirectoryWatcher::IssueChangeRead() {
   ChangeRead* read = m_reads.Begin();
   if (read == nullptr) return false;  // memory ran out; tried again later
   read->watcher = this;
+  read->peeked = false;
+  read->counted = false;
   if (ReadDirectoryChangesW(m_directoryHandle.Get(), read->records, kBufferBytes, FALSE,
                             kNotifyFilter, nullptr, &read->overlapped, OnChangeCompleted)) {
     return true;
@@ -305,51 +353,105 @@ VOID CALLBACK DirectoryWatcher::OnChangeCompleted(DWORD errorCode, DWORD bytesTr
     // An overflow: changes were made, which ones is not known. While
     // overflows go on, one reload a second is enough.
     watcher->m_readErrorRun = false;
-    if (watcher->m_schedule.OverflowReloadsNow(Now())) watcher->Reload();
+    if (!read->counted) {
+      watcher->m_changesSeen.fetch_add(1, std::memory_order_acq_rel);
+      watcher->m_plan.OverflowRecorded(Now());
+    }
   } else {
     // A read that failed: changes may have been missed, so reload, once
     // per run of such failures, and wait a slice before the next read.
     if (!watcher->m_readErrorRun) {
       watcher->m_readErrorRun = true;
-      watcher->Reload();
+      watcher->m_changesSeen.fetch_add(1, std::memory_order_acq_rel);
+      watcher->m_plan.ChangeRecorded();
     }
     watcher->m_backOff = true;
   }
   watcher->m_reads.Completed(read);  // the system is done with the block
 }
 
-void DirectoryWatcher::ProcessChanges(const ChangeRead& read, DWORD bytesTransferred) {
+// Whether a completed read's records name the file. Only the copy of a name
+// can fail (memory); the batch may have named the file, so a failed walk
+// counts as naming it rather than miss it.
+bool DirectoryWatcher::NamesFile(const ChangeRead& read, DWORD bytesTransferred) {
   const std::size_t reported =
       bytesTransferred < kBufferBytes ? bytesTransferred : kBufferBytes;
+  bool namesFile = true;
+  (void)CompletedOnWatcherThread(
+      [&] { namesFile = ChangesNameFile(read.records, reported, m_fileName, m_sameName); });
+  return namesFile;
+}
+
+void DirectoryWatcher::ProcessChanges(ChangeRead& read, DWORD bytesTransferred) {
   // After a run of failed reads, changes may have gone unreported.
-  bool namesFile = m_readErrorRun;
+  const bool afterFailures = m_readErrorRun;
   m_readErrorRun = false;
-  // Only the copy of a name can fail (memory). The batch may have named the
-  // file, so a failed walk reloads rather than miss it.
-  if (!CompletedOnWatcherThread([&] {
-        namesFile = ChangesNameFile(read.records, reported, m_fileName, m_sameName) || namesFile;
-      })) {
-    namesFile = true;
+  // A read counted during a reload made that reload read again: done.
+  if (read.counted) return;
+  if (afterFailures || NamesFile(read, bytesTransferred)) {
+    m_changesSeen.fetch_add(1, std::memory_order_acq_rel);
+    m_plan.ChangeRecorded();
   }
-  if (namesFile) Reload();
 }
 
-// A reload the clock asks for: a file that could not be read, or an overflow
-// held back.
+// During a reload on this thread the completion routine does not run, but
+// the read's status is set the moment it completes: a completion that names
+// the file (or an overflow, whose changes are unknown) is counted at once,
+// and the reload reads again. Then the routine is let run (it only records)
+// and the next read goes out, so that the reload goes on seeing changes:
+// the stamp of a same-size save within one tick of the file system's clock
+// shows none.
+void DirectoryWatcher::PeekPendingRead() {
+  ChangeRead* read = m_reads.Current();
+  if (read == nullptr || !HasOverlappedIoCompleted(&read->overlapped)) return;
+  if (!read->peeked) {
+    read->peeked = true;
+    // Internal holds the read's status, InternalHigh the bytes it wrote.
+    const auto status = static_cast<LONG>(read->overlapped.Internal);
+    const auto bytes = static_cast<DWORD>(read->overlapped.InternalHigh);
+    bool counts = false;
+    if (status == 0 && bytes > 0) {
+      counts = NamesFile(*read, bytes);
+    } else if (status == 0 || status == static_cast<LONG>(0x0000010C) /* STATUS_NOTIFY_ENUM_DIR */) {
+      counts = true;  // an overflow
+    }
+    // A failed or cancelled read is left to its routine, which counts it.
+    if (counts) {
+      read->counted = true;
+      m_changesSeen.fetch_add(1, std::memory_order_acq_rel);
+    }
+  }
+  // Runs the queued routine, which frees the read; changes meanwhile wait in
+  // the directory handle for the next read.
+  SleepEx(0, TRUE);
+  if (!m_stop && m_directoryHandle && !m_reads.Outstanding()) (void)IssueChangeRead();
+}
+
+std::uint64_t DirectoryWatcher::ChangesSeen() {
+  if (GetCurrentThreadId() == m_threadId) PeekPendingRead();
+  return m_changesSeen.load(std::memory_order_acquire);
+}
+
+// What the creating thread said of its first load, taken up by the plan.
+void DirectoryWatcher::TakeUpFirstLoad() {
+  if (m_firstLoadUnreadable.exchange(false)) m_plan.LoadEndedElsewhere(Now(), LoadResult::kUnreadable);
+  // Only with a read pending: the reload must follow the start of watching.
+  if (m_reads.Outstanding() && m_reloadOnceWatching.exchange(false)) m_plan.ChangeRecorded();
+}
+
+// The one place the target is reloaded: when the plan says a reload is due.
+// Nothing is reloaded once the stop is under way, and an exception from the
+// reload ends only that reload (and is not retried: the next change reloads
+// again).
 void DirectoryWatcher::ReloadIfDue() {
-  if (m_schedule.Due(Now())) Reload();
-}
-
-// The one place the target is reloaded. Nothing is reloaded once the stop is
-// under way, and an exception from the reload ends only that reload (and is
-// not retried: the next change reloads again).
-void DirectoryWatcher::Reload() {
-  if (m_stop) return;
-  bool settled = true;
-  if (!CompletedOnWatcherThread([this, &settled] { settled = (m_target->*m_reload)(); })) {
+  const ULONGLONG now = Now();
+  if (m_stop || !m_plan.Due(now)) return;
+  const EmptyFile emptyFile = m_plan.EmptyFileAt(now);
+  LoadResult result = LoadResult::kServed;
+  if (!CompletedOnWatcherThread([&] { result = (m_target->*m_reload)(emptyFile); })) {
     LogOnWatcherThread(kReloadThrew);
   }
-  m_schedule.Reloaded(Now(), settled);
+  m_plan.Reloaded(Now(), result);
 }
 
 }  // namespace stavora

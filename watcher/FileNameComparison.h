@@ -2,7 +2,7 @@
 // change-record walk asks it. On Windows: ordinal, without regard to case.
 #pragma once
 
-#include "store/NameRule.h"
+#include "platform/WString.h"
 
 namespace stavora {
 

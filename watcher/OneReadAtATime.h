@@ -39,6 +39,8 @@ class OneReadAtATime {
   }
 
   bool Outstanding() const { return m_outstanding != nullptr; }
+  // The read still out, or nullptr.
+  Read* Current() const { return m_outstanding; }
 
   // The reads end without waiting any longer for the outstanding one's
   // completion: its block is left to it, since the system may still write

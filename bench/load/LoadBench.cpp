@@ -93,8 +93,8 @@ int main(int argc, char** argv) {
       CountingSource source;
       stavora::SectionMap sections;
       const auto start = std::chrono::steady_clock::now();
-      stavora::LoadHistory history;
-      stavora::LoadStore(sections, lock, source, path, history);
+      stavora::ServedStore served(sections, lock);
+      stavora::LoadStore(served, source, path);
       const auto stop = std::chrono::steady_clock::now();
       times.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
       calls = source.calls;

@@ -1,8 +1,9 @@
 // The built Stavora.dll under load: four apartments look values up while a
-// writer saves the INI file a few hundred times, in place and by rename; then
-// objects are created and released, and the DLL loaded and unloaded, many
-// times. Prints a report; fails on a hang, a leak or a final file not served
-// (a crash fails the run by itself).
+// writer saves the INI file a few hundred times, in place, by rename and by
+// delete and create; then objects are created and released, and the DLL
+// loaded and unloaded, many times. Prints a report; fails on an answer that
+// matches no version of the file (every version holds every key), a hang, a
+// leak or a final file not served (a crash fails the run by itself).
 #include <windows.h>
 
 #include <ole2.h>
@@ -171,6 +172,7 @@ struct Shared {
   // count of such saves does not grow with the lookup rate, so it compares
   // builds and machines that answer at different speeds.
   std::atomic<bool> strayAfterSave[kSaves + 1] = {};
+  std::atomic<int> apartmentsCreated{0};
   std::atomic<int> apartmentsServingFinal{0};
   std::atomic<int> apartmentsFailed{0};
 };
@@ -190,6 +192,7 @@ DWORD WINAPI Apartment(LPVOID parameter) {
     return 1;
   }
   IStavoraLookup* object = shared->dll->Create();
+  ++shared->apartmentsCreated;
   if (object == nullptr) {
     ++shared->apartmentsFailed;
     CoUninitialize();
@@ -255,20 +258,33 @@ class StressTest : public ::testing::Test {
     RemoveDirectoryW(m_directory.c_str());
   }
 
-  // One save of `version`: in place, or a temporary file renamed over the
-  // INI file. Wine refuses a rename over a file that anyone has open, and the
-  // profile-string service opens it for every call of a load, so a refused
-  // save is tried again for up to 10 s; the refusals are counted. A save
-  // that never goes through is a hang of the loads.
-  void Save(int version, bool byRename) {
+  enum class SaveMode { kInPlace, kByRename, kDeleteAndCreate };
+
+  // One save of `version`: in place (emptied, then written), a temporary file
+  // renamed over the INI file, or the INI file deleted and written anew. Wine
+  // refuses a rename over, or a deletion of, a file that anyone has open,
+  // and the profile-string service opens it for every call of a load, so a
+  // refused save is tried again for up to 10 s; the refusals are counted. A
+  // save that never goes through is a hang of the loads.
+  void Save(int version, SaveMode mode) {
     const std::string text = IniText(version);
     const std::wstring temporary = m_directory + L"\\Stress.tmp";
     const ULONGLONG limit = GetTickCount64() + 10000;
     for (;;) {
-      const bool saved =
-          byRename ? WriteWhole(temporary, text) &&
-                         MoveFileExW(temporary.c_str(), m_iniPath.c_str(), MOVEFILE_REPLACE_EXISTING)
-                   : WriteWhole(m_iniPath, text);
+      bool saved = false;
+      switch (mode) {
+        case SaveMode::kInPlace:
+          saved = WriteWhole(m_iniPath, text);
+          break;
+        case SaveMode::kByRename:
+          saved = WriteWhole(temporary, text) &&
+                  MoveFileExW(temporary.c_str(), m_iniPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+          break;
+        case SaveMode::kDeleteAndCreate:
+          saved = (DeleteFileW(m_iniPath.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) &&
+                  WriteWhole(m_iniPath, text);
+          break;
+      }
       if (saved) return;
       ++m_refusedSaves;
       if (GetTickCount64() > limit) break;
@@ -296,14 +312,18 @@ TEST_F(StressTest, LookupsDuringSavesThenCreateReleaseAndUnloadCycles) {
     thread = CreateThread(nullptr, 0, Apartment, &shared, 0, nullptr);
     ASSERT_NE(thread, nullptr);
   }
-  Sleep(300);  // let every apartment create its object first
+  // Every apartment creates its object before the saves begin: an object
+  // created while the file is mid-save has no version to serve yet.
+  const ULONGLONG createLimit = GetTickCount64() + kHangLimitMs;
+  while (shared.apartmentsCreated < kApartments && GetTickCount64() < createLimit) Sleep(10);
+  ASSERT_EQ(kApartments, shared.apartmentsCreated.load()) << "an apartment hung in creation";
   const ULONGLONG started = GetTickCount64();
   for (int version = 1; version <= kSaves; ++version) {
     shared.newestVersion = version;  // from here on its values may be served
-    Save(version, version % 2 == 0);
+    Save(version, static_cast<SaveMode>(version % 3));
     Sleep(version % 7 * 5);  // 0 to 30 ms between saves
   }
-  Save(kFinalVersion, true);
+  Save(kFinalVersion, SaveMode::kByRename);
   shared.writerDone = true;
   const DWORD waited = WaitForMultipleObjects(kApartments, threads, TRUE, kHangLimitMs);
   const ULONGLONG seconds = (GetTickCount64() - started) / 1000;
@@ -319,11 +339,15 @@ TEST_F(StressTest, LookupsDuringSavesThenCreateReleaseAndUnloadCycles) {
   int straySaves = 0;
   for (const auto& stray : shared.strayAfterSave) straySaves += stray ? 1 : 0;
   std::printf(STRESS_BUILD ": stress: after %d of %d saves some answer matched no version"
-              " (a load that read the file mid-save and was kept until the next reload)\n",
+              " (a load that read the file mid-save and was served)\n",
               straySaves, kSaves);
   std::printf(STRESS_BUILD ": stress: %d of %d objects served the final file\n",
               shared.apartmentsServingFinal.load(), kApartments);
   EXPECT_EQ(0, shared.apartmentsFailed.load()) << "an apartment could not create its object";
+  // Only whole versions are served: every version holds every key.
+  EXPECT_EQ(0, shared.emptyAnswers.load()) << "empty answers for keys every version holds";
+  EXPECT_EQ(0, shared.missingAnswers.load()) << "keys every version holds answered as missing";
+  EXPECT_EQ(0, shared.strayAnswers.load()) << "answers that match no version of the file";
   EXPECT_EQ(kApartments, shared.apartmentsServingFinal.load())
       << "an object did not serve the final file";
 

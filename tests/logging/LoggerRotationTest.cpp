@@ -292,11 +292,12 @@ TEST(LoggerInstance, LoggerThatCannotBeMadeFailsNoLoad) {
     });
     testing_support::RecordingLock lock;
     testing_support::ScriptedSource source(lock);
+    source.FileGone();
     source.SetFileSize(-1);
     source.AnswerNothing();
-    SectionMap store{{u"OLD", {{u"KEY", u"stale"}}}};
-    LoadHistory history;
-    EXPECT_NO_THROW(LoadStore(store, lock, source, u"C:\\DATA\\MISSING.INI", history))
+    SectionMap store;
+    ServedStore served(store, lock);
+    EXPECT_NO_THROW(WriteLogLines(LoadStore(served, source, u"C:\\DATA\\MISSING.INI").logLines))
         << "out of memory: " << outOfMemory;
     EXPECT_TRUE(store.empty()) << "the load did not finish";
     EXPECT_EQ(lock.enters, lock.leaves);

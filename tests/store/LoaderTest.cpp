@@ -1,16 +1,22 @@
 // The loader over a scripted profile service: what it asks, in which order,
-// with which buffer, what it stores and what it logs.
+// with which buffer, what it serves and what it reports for the log; loads
+// built aside, served by a swap, in the order they started.
 #include "store/Loader.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "LogCapture.h"
 #include "ScriptedSource.h"
+#include "logging/Logger.h"
 
 namespace stavora {
 namespace {
@@ -26,15 +32,29 @@ const std::string kSizeLine =
 const std::string kSectionsLine =
     "LoadRegistry(): GetPrivateProfileString() failed to retrieve sections.";
 
+// Change reports counted by whoever watches the file.
+class CountedChanges final : public ChangeEvidence {
+ public:
+  std::uint64_t ChangesSeen() override { return count; }
+  std::uint64_t count = 0;
+};
+
 class LoaderTest : public ::testing::Test {
  protected:
-  LoaderTest() : source(lock) {}
+  LoaderTest() : source(lock), served(store, lock) {}
   void SetUp() override { TestLogDirectory().Clear(); }
   void TearDown() override {
     EXPECT_EQ(0u, source.Unanswered()) << "scripted answers left unasked";
   }
 
-  LoadResult Load() { return LoadStore(store, lock, source, kPath, history); }
+  // One load, its lines written as the lookup object writes them.
+  LoadResult Load(EmptyFile emptyFile = EmptyFile::kServe) {
+    LoadRequest request;
+    request.emptyFile = emptyFile;
+    const LoadReport report = LoadStore(served, source, kPath, request);
+    WriteLogLines(report.logLines);
+    return report.result;
+  }
 
   std::vector<std::string> LogMessages() const { return TestLogDirectory().Messages(); }
 
@@ -69,7 +89,7 @@ class LoaderTest : public ::testing::Test {
   RecordingLock lock;
   ScriptedSource source;
   SectionMap store;
-  LoadHistory history;
+  ServedStore served;
 };
 
 TEST_F(LoaderTest, ReadsListsThenValuesAndStoresUpperCasedNames) {
@@ -167,17 +187,22 @@ TEST_F(LoaderTest, KeepsTheFirstOfEqualSectionAndKeyNames) {
 
 TEST_F(LoaderTest, MissingFileLogsBothLinesAndLeavesTheStoreEmpty) {
   store[u"OLD"][u"KEY"] = u"stale";
+  source.FileGone();
   source.SetFileSize(-1);
   source.AnswerNothing();
-  Load();
+  source.AnswerNothing();
+  // The first find is held, the second confirms it: the file stayed gone.
+  EXPECT_EQ(LoadResult::kHeldEmpty, Load());
+  EXPECT_EQ(LoadResult::kServed, Load());
 
-  ASSERT_EQ(1u, source.calls.size());
+  ASSERT_EQ(2u, source.calls.size());
   ExpectSectionList(source.calls[0], 1025);  // 1024 taken for the size, plus one
   EXPECT_TRUE(store.empty()) << store.size() << " sections left";
   EXPECT_EQ((std::vector<std::string>{kSizeLine, kSectionsLine}), LogMessages());
 }
 
 TEST_F(LoaderTest, EmptyFileGetsABufferOfOneAndLogsOnlyTheSectionsLine) {
+  source.FileOfSize(0);
   source.SetFileSize(0);
   source.AnswerNothing();
   Load();
@@ -203,13 +228,17 @@ TEST_F(LoaderTest, UnreadableSizeStillLoadsWhatTheServiceReads) {
 
 TEST_F(LoaderTest, SizeThatWrapsTheCountStartsLikeAnUnknownSize) {
   // 0xFFFFFFFF plus one would be a buffer of no code units at all.
+  source.FileOfSize(0xFFFFFFFFll);
   source.SetFileSize(0xFFFFFFFFll);
   source.AnswerNothing();
   Load();
 
   ASSERT_EQ(1u, source.calls.size());
   ExpectSectionList(source.calls[0], 1025);
-  EXPECT_EQ(std::vector<std::string>{kSectionsLine}, LogMessages());
+  EXPECT_EQ((std::vector<std::string>{kSectionsLine,
+                                      "LoadRegistry(): Nothing could be read from the file, which "
+                                      "has 4294967295 bytes; reading it again every second."}),
+            LogMessages());
 }
 
 TEST_F(LoaderTest, EmptyValuesAndKeylessSectionsAreStoredAndLoadingGoesOn) {
@@ -337,23 +366,31 @@ TEST_F(LoaderTest, AnswersWithoutTheirZerosAreReadOnlyWithinTheBuffer) {
   EXPECT_EQ((SectionMap{{eight, {{eight, WString(9, u'x')}}}}), store);
 }
 
-TEST_F(LoaderTest, EveryCallHappensUnderTheLockWhichIsLeftAtTheEnd) {
+// The file is read into a store of the load's own; the lock is taken once,
+// for the swap that serves it.
+TEST_F(LoaderTest, EveryCallHappensOutsideTheLockWhichIsTakenOnlyForTheSwap) {
+  store = {{u"OLD", {}}};
+  SectionMap seenAtLeave;
+  lock.onLeave = [&] { seenAtLeave = store; };
   source.AnswerList({u"A", u"B"});
   source.AnswerList({u"K"});
   source.Answer(u"1");
   source.AnswerNothing();
-  Load();
+  EXPECT_EQ(LoadResult::kServed, Load());
 
-  EXPECT_TRUE(source.fileSizeLockHeld) << "GetFileSize ran outside the lock";
+  EXPECT_FALSE(source.fileSizeLockHeld) << "GetFileSize ran under the lock";
   for (std::size_t i = 0; i < source.calls.size(); ++i) {
-    EXPECT_TRUE(source.calls[i].lockHeld) << "call " << i << " ran outside the lock";
+    EXPECT_FALSE(source.calls[i].lockHeld) << "call " << i << " ran under the lock";
   }
   EXPECT_EQ(1, lock.enters);
   EXPECT_EQ(1, lock.leaves);
   EXPECT_FALSE(lock.held);
+  const SectionMap expected = {{u"A", {{u"K", u"1"}}}, {u"B", {}}};
+  EXPECT_EQ(expected, seenAtLeave) << "the new version was whole when the lock was left";
+  EXPECT_EQ(expected, store);
 }
 
-TEST_F(LoaderTest, ExceptionLeavesTheLockAndKeepsCommittedSections) {
+TEST_F(LoaderTest, ExceptionLeavesThePreviousVersionServed) {
   store[u"OLD"][u"KEY"] = u"stale";
   source.AnswerList({u"first", u"second", u"third"});
   source.AnswerList({u"a"});
@@ -363,10 +400,9 @@ TEST_F(LoaderTest, ExceptionLeavesTheLockAndKeepsCommittedSections) {
   source.Throw();  // memory runs out while [second] is read
   EXPECT_THROW(Load(), std::bad_alloc);
 
-  EXPECT_EQ(1, lock.enters);
-  EXPECT_EQ(1, lock.leaves);
+  EXPECT_EQ(0, lock.enters);
   EXPECT_FALSE(lock.held);
-  EXPECT_EQ((SectionMap{{u"FIRST", {{u"A", u"1"}}}}), store);
+  EXPECT_EQ((SectionMap{{u"OLD", {{u"KEY", u"stale"}}}}), store);
   EXPECT_EQ(std::vector<std::string>{}, LogMessages());
 }
 
@@ -388,24 +424,25 @@ TEST_F(LoaderTest, ReadThatTheFileChangedUnderIsDoneAgainAndOnlyTheKeptReadLogs)
   EXPECT_EQ(0u, source.Unanswered());
   EXPECT_EQ(4, source.fileStateCalls);
   EXPECT_EQ(std::vector<std::string>{}, LogMessages());
-  EXPECT_EQ(1, lock.enters) << "both reads under one hold of the lock";
+  EXPECT_EQ(1, lock.enters) << "one swap for both reads";
   EXPECT_EQ(1, lock.leaves);
 }
 
-TEST_F(LoaderTest, FileThatNeverSettlesKeepsTheFourthReadAndSaysSo) {
+// Four reads that each met a change: none is known to be whole, so none is
+// served; the caller reads again.
+TEST_F(LoaderTest, FileThatNeverSettlesServesNoneOfItsFourReads) {
+  store = {{u"OLD", {}}};
   source.StatesOfFile({1, 2, 3, 4, 5, 6, 7, 8});
   for (const char16_t* value : {u"1", u"2", u"3", u"4"}) {
     source.AnswerList({u"A"});
     source.AnswerList({u"K"});
     source.Answer(value);
   }
-  Load();
+  EXPECT_EQ(LoadResult::kUnsettled, Load());
 
-  EXPECT_EQ((SectionMap{{u"A", {{u"K", u"4"}}}}), store);
+  EXPECT_EQ((SectionMap{{u"OLD", {}}}), store);
   EXPECT_EQ(0u, source.Unanswered()) << "exactly four reads";
-  EXPECT_EQ(std::vector<std::string>{
-                "LoadRegistry(): The file changed during each of 4 reads; keeping the last."},
-            LogMessages());
+  EXPECT_EQ(std::vector<std::string>{}, LogMessages());
 }
 
 TEST_F(LoaderTest, ReloadReplacesThePreviousContents) {
@@ -425,32 +462,38 @@ TEST_F(LoaderTest, ReloadReplacesThePreviousContents) {
   Load();
   EXPECT_EQ((SectionMap{{u"KEPT", {{u"Z", u"3"}}}, {u"NEW", {{u"W", u"4"}}}}), store);
 
-  source.SetFileSize(-1);  // the file is deleted
-  source.AnswerNothing();
-  Load();
-  EXPECT_TRUE(store.empty());
-  EXPECT_EQ((std::vector<std::string>{kSizeLine, kSectionsLine}), LogMessages());
-  EXPECT_EQ(3, lock.enters);
-  EXPECT_EQ(3, lock.leaves);
-}
-
-// A lookup waits for the store's lock, so nothing is written to the log while
-// it is held: the lines of a load go out after it is left.
-TEST_F(LoaderTest, FailuresAreLoggedOnlyAfterTheLockIsLeft) {
-  std::vector<std::size_t> linesAtLeave;
-  lock.onLeave = [&] { linesAtLeave.push_back(LogMessages().size()); };
+  source.FileGone();  // the file is deleted
   source.SetFileSize(-1);
   source.AnswerNothing();
-  EXPECT_EQ(LoadResult::kSettled, Load());
+  source.AnswerNothing();
+  EXPECT_EQ(LoadResult::kHeldEmpty, Load());
+  EXPECT_EQ(LoadResult::kServed, Load(EmptyFile::kServe));
+  EXPECT_TRUE(store.empty());
+  EXPECT_EQ((std::vector<std::string>{kSizeLine, kSectionsLine}), LogMessages());
+  EXPECT_EQ(5, lock.enters) << "a swap per load served, and a look at each empty find";
+  EXPECT_EQ(5, lock.leaves);
+}
 
-  EXPECT_EQ(std::vector<std::size_t>{0}, linesAtLeave) << "lines were written under the lock";
+// The loader writes nothing itself: it hands its lines to the caller, who
+// writes them holding no lock.
+TEST_F(LoaderTest, FailuresAreReportedForTheCallerToLog) {
+  source.FileGone();
+  source.SetFileSize(-1);
+  source.AnswerNothing();
+  const LoadReport report = LoadStore(served, source, kPath);
+
+  EXPECT_EQ(LoadResult::kServed, report.result);
+  EXPECT_EQ(std::vector<std::string>{}, LogMessages()) << "the loader wrote to the log";
+  ASSERT_EQ(2u, report.logLines.size());
+  WriteLogLines(report.logLines);
   EXPECT_EQ((std::vector<std::string>{kSizeLine, kSectionsLine}), LogMessages());
 }
 
 // No section from a file that has bytes in it: nothing was read (held without
-// read sharing, a share that failed for a moment). Such a load is reported as
-// failed, each time until a load reads the file, and logged once per run;
-// a file that is really empty or gone settles the run.
+// read sharing, access denied, a share that failed for a moment). Such a load
+// replaces nothing: the last version read stays served. It is reported as
+// failed, each time until a load reads the file, and logged once per run; a
+// file that is really empty or gone settles the run, and is served as such.
 TEST_F(LoaderTest, FileWithBytesButNoSectionIsUnreadableUntilALoadReadsIt) {
   const std::string unreadableLine =
       "LoadRegistry(): Nothing could be read from the file, which has 120 bytes; reading it "
@@ -460,7 +503,7 @@ TEST_F(LoaderTest, FileWithBytesButNoSectionIsUnreadableUntilALoadReadsIt) {
   source.SetFileSize(-1);  // held without sharing: it cannot be opened either
   source.AnswerNothing();
   EXPECT_EQ(LoadResult::kUnreadable, Load());
-  EXPECT_EQ(SectionMap{}, store) << "the load stays in place: the store is emptied";
+  EXPECT_EQ((SectionMap{{u"OLD", {}}}), store) << "the last version read stays served";
   EXPECT_EQ((std::vector<std::string>{kSizeLine, kSectionsLine, unreadableLine}), LogMessages());
 
   source.AnswerNothing();
@@ -471,7 +514,7 @@ TEST_F(LoaderTest, FileWithBytesButNoSectionIsUnreadableUntilALoadReadsIt) {
   source.AnswerList({u"A"});
   source.AnswerList({u"K"});
   source.Answer(u"v");
-  EXPECT_EQ(LoadResult::kSettled, Load());
+  EXPECT_EQ(LoadResult::kServed, Load());
   EXPECT_EQ((SectionMap{{u"A", {{u"K", u"v"}}}}), store);
   const std::vector<std::string> afterRead = LogMessages();
   ASSERT_EQ(4u, afterRead.size());
@@ -481,26 +524,253 @@ TEST_F(LoaderTest, FileWithBytesButNoSectionIsUnreadableUntilALoadReadsIt) {
   source.AnswerNothing();
   EXPECT_EQ(LoadResult::kUnreadable, Load());
   EXPECT_EQ(unreadableLine, LogMessages().back());
+  EXPECT_EQ((SectionMap{{u"A", {{u"K", u"v"}}}}), store);
   source.FileOfSize(0);
   source.SetFileSize(0);
   source.AnswerNothing();
-  EXPECT_EQ(LoadResult::kSettled, Load());
+  source.AnswerNothing();
+  EXPECT_EQ(LoadResult::kHeldEmpty, Load());
+  EXPECT_EQ(LoadResult::kServed, Load()) << "it stayed empty";
   EXPECT_EQ(kSectionsLine, LogMessages().back());
-  EXPECT_EQ(0u, history.unreadableLoads);
+  EXPECT_EQ(SectionMap{}, store) << "a really empty file is served as such";
 
-  // Or gone.
+  // Or gone; and the next run is logged again, so the last one had ended.
   source.FileOfSize(50);
   source.AnswerNothing();
   EXPECT_EQ(LoadResult::kUnreadable, Load());
+  EXPECT_EQ(unreadableLine.substr(0, 60), LogMessages().back().substr(0, 60));
   source.FileGone();
   source.SetFileSize(-1);
   source.AnswerNothing();
-  EXPECT_EQ(LoadResult::kSettled, Load());
-  EXPECT_EQ(0u, history.unreadableLoads);
+  EXPECT_EQ(LoadResult::kServed, Load());
+  EXPECT_EQ(kSectionsLine, LogMessages().back());
+  source.FileOfSize(50);
+  source.AnswerNothing();
+  EXPECT_EQ(LoadResult::kUnreadable, Load());
+  EXPECT_EQ(unreadableLine.substr(0, 60), LogMessages().back().substr(0, 60));
+}
+
+// Right after a change record an empty or missing file may be a save half
+// done: held, nothing replaced or logged, until a read that confirms it.
+TEST_F(LoaderTest, EmptyOrGoneFileIsHeldAfterAChangeAndServedOnceConfirmed) {
+  store = {{u"OLD", {{u"K", u"v"}}}};
+  source.FileOfSize(0);
+  source.SetFileSize(0);
+  source.AnswerNothing();
+  EXPECT_EQ(LoadResult::kHeldEmpty, Load(EmptyFile::kHold));
+  EXPECT_EQ((SectionMap{{u"OLD", {{u"K", u"v"}}}}), store);
+  EXPECT_EQ(std::vector<std::string>{}, LogMessages());
+
+  source.FileGone();
+  source.SetFileSize(-1);
+  source.AnswerNothing();
+  EXPECT_EQ(LoadResult::kHeldEmpty, Load(EmptyFile::kHold));
+  EXPECT_EQ((SectionMap{{u"OLD", {{u"K", u"v"}}}}), store);
+
+  // Asked to confirm, but the file is no longer as it was held (created
+  // empty again meanwhile): it did not stay so, and is held again.
+  source.FileOfSize(0);
+  source.SetFileSize(0);
+  source.AnswerNothing();
+  EXPECT_EQ(LoadResult::kHeldEmpty, Load(EmptyFile::kServe));
+  EXPECT_EQ((SectionMap{{u"OLD", {{u"K", u"v"}}}}), store);
+  EXPECT_EQ(std::vector<std::string>{}, LogMessages());
+
+  source.AnswerNothing();
+  EXPECT_EQ(LoadResult::kServed, Load(EmptyFile::kServe)) << "it stayed so: served";
+  EXPECT_EQ(SectionMap{}, store);
+  EXPECT_EQ((std::vector<std::string>{kSectionsLine}), LogMessages());
+}
+
+// While the file is missing Wine answers from its cache of the file, which
+// may hold part of a save: a file gone (or empty) at the end of a read holds
+// no section, whatever the service said, and is held like an empty find.
+TEST_F(LoaderTest, SectionsReadFromAFileThatIsGoneAreNotServed) {
+  store = {{u"OLD", {{u"K", u"v"}}}};
+  source.FileGone();
+  source.AnswerList({u"A", u"B"});
+  source.AnswerList({u"K"});
+  source.Answer(u"cached");
+  source.AnswerNothing();  // [B]'s keys are not in the cache
+  EXPECT_EQ(LoadResult::kHeldEmpty, Load(EmptyFile::kHold));
+  EXPECT_EQ((SectionMap{{u"OLD", {{u"K", u"v"}}}}), store);
+}
+
+// A profile service that answers from the file a test holds, and can stop a
+// call until the test lets it go on: a slow load, seen from other threads.
+class FileOfVersions final : public ProfileSource {
+ public:
+  // The file's one section S holds K=<value>.
+  explicit FileOfVersions(WString value) : m_value(std::move(value)) {}
+
+  std::uint32_t GetString(const char16_t* section, const char16_t* key, char16_t* buffer,
+                          std::uint32_t size, const WString&) override {
+    {
+      std::unique_lock<std::mutex> hold(m_mutex);
+      ++m_calls;
+      if (m_calls == m_stopAt) {
+        m_stopped = true;
+        m_changed.notify_all();
+        m_changed.wait(hold, [this] { return m_goOn; });
+      }
+    }
+    const WString text = section == nullptr ? WString(u"S\0", 2)
+                         : key == nullptr   ? WString(u"K\0", 2)
+                                            : m_value;
+    if (text.size() + 1 > size) return 0;
+    text.copy(buffer, text.size());
+    buffer[text.size()] = u'\0';
+    return static_cast<std::uint32_t>(text.size());
+  }
+  std::int64_t GetFileSize(const WString&) override { return 64; }
+  FileState GetFileState(const WString&) override {
+    FileState state;
+    state.exists = true;
+    state.size = 64;
+    return state;
+  }
+
+  // Call `call` (1: the section list) stops until GoOn.
+  void StopAtCall(int call) { m_stopAt = call; }
+  bool WaitUntilStopped() {
+    std::unique_lock<std::mutex> hold(m_mutex);
+    return m_changed.wait_for(hold, std::chrono::seconds(10), [this] { return m_stopped; });
+  }
+  void GoOn() {
+    std::lock_guard<std::mutex> hold(m_mutex);
+    m_goOn = true;
+    m_changed.notify_all();
+  }
+
+ private:
+  WString m_value;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  int m_calls = 0;
+  int m_stopAt = 0;
+  bool m_stopped = false;
+  bool m_goOn = false;
+};
+
+// The store's lock as threads take it, with a lookup that gives up rather
+// than hang when a load holds it.
+class ThreadLock final : public StoreLock {
+ public:
+  void Enter() override { m_mutex.lock(); }
+  void Leave() override { m_mutex.unlock(); }
+  bool TryEnterFor(std::chrono::milliseconds wait) { return m_mutex.try_lock_for(wait); }
+
+ private:
+  std::timed_mutex m_mutex;
+};
+
+WString ValueOfK(const SectionMap& store) {
+  const auto section = store.find(u"S");
+  if (section == store.end()) return u"(no section)";
+  const auto key = section->second.find(u"K");
+  return key == section->second.end() ? WString(u"(no key)") : key->second;
+}
+
+// A lookup arriving while a load is under way is answered at once, from the
+// version before it; the new version is served whole once the load ends.
+TEST(LoadAside, LookupDuringASlowLoadIsAnsweredAtOnceFromTheOldVersion) {
+  ThreadLock lock;
+  SectionMap store = {{u"S", {{u"K", u"old"}}}};
+  ServedStore served(store, lock);
+  FileOfVersions file(u"new");
+  file.StopAtCall(3);  // stopped at the value, the lists read
+  std::thread load([&] { LoadStore(served, file, kPath); });
+  ASSERT_TRUE(file.WaitUntilStopped());
+
+  const bool entered = lock.TryEnterFor(std::chrono::milliseconds(500));
+  WString seen = entered ? ValueOfK(store) : WString(u"(lock held by the load)");
+  if (entered) lock.Leave();
+  file.GoOn();
+  load.join();
+
+  EXPECT_TRUE(entered) << "the lookup waited for the load";
+  EXPECT_EQ(WString(u"old"), seen);
+  EXPECT_EQ(WString(u"new"), ValueOfK(store));
+}
+
+// Two loads in flight: the one that started later is served, whichever ends
+// last; the earlier one, ending after it, replaces nothing.
+TEST(LoadAside, TwoLoadsPublishInTheOrderTheyStarted) {
+  ThreadLock lock;
+  SectionMap store = {{u"S", {{u"K", u"v0"}}}};
+  ServedStore served(store, lock);
+  FileOfVersions first(u"v1");
+  first.StopAtCall(2);
+  LoadReport firstReport;
+  std::thread creation([&] { firstReport = LoadStore(served, first, kPath); });
+  ASSERT_TRUE(first.WaitUntilStopped());
+
+  FileOfVersions second(u"v2");  // a save, and the reload it brings
+  EXPECT_EQ(LoadResult::kServed, LoadStore(served, second, kPath).result);
+  EXPECT_EQ(WString(u"v2"), ValueOfK(store));
+  first.GoOn();
+  creation.join();
+
+  EXPECT_EQ(LoadResult::kSuperseded, firstReport.result);
+  EXPECT_EQ(WString(u"v2"), ValueOfK(store)) << "an older load replaced a newer one";
+
+  FileOfVersions third(u"v3");
+  EXPECT_EQ(LoadResult::kServed, LoadStore(served, third, kPath).result);
+  EXPECT_EQ(WString(u"v3"), ValueOfK(store));
+}
+
+// A file gone at the hold and gone again at the confirm may have come back
+// in between (deleted, created, deleted): a change reported since the hold
+// means it did not stay so, and it is held again.
+TEST_F(LoaderTest, ChangeReportedSinceAnEmptyFindWasHeldHoldsItAgain) {
+  CountedChanges changes;
+  LoadRequest request;
+  request.evidence = &changes;
+  store = {{u"OLD", {{u"K", u"v"}}}};
+  source.FileGone();
+  source.SetFileSize(-1);
+  source.AnswerNothing();
+  request.emptyFile = EmptyFile::kHold;
+  EXPECT_EQ(LoadResult::kHeldEmpty, LoadStore(served, source, kPath, request).result);
+
+  ++changes.count;
+  source.AnswerNothing();
+  request.emptyFile = EmptyFile::kServe;
+  EXPECT_EQ(LoadResult::kHeldEmpty, LoadStore(served, source, kPath, request).result);
+  EXPECT_EQ((SectionMap{{u"OLD", {{u"K", u"v"}}}}), store);
+
+  source.AnswerNothing();
+  EXPECT_EQ(LoadResult::kServed, LoadStore(served, source, kPath, request).result);
+  EXPECT_EQ(SectionMap{}, store);
+}
+
+// A save that leaves the file's state as it was (same size, within one tick
+// of the file system's clock) still brings a change record: a read that one
+// arrived during is done again, and only the second read is served.
+TEST_F(LoaderTest, ChangeReportedDuringAReadMakesItReadAgain) {
+  CountedChanges changes;
+  store = {{u"OLD", {}}};
+  source.AnswerList({u"A"});
+  source.AnswerList({u"K"});
+  source.Answer(u"torn");
+  source.AnswerList({u"A"});
+  source.AnswerList({u"K"});
+  source.Answer(u"whole");
+  source.onCall = [&changes](std::size_t call) {
+    if (call == 2) ++changes.count;  // the save lands between two calls
+  };
+  LoadRequest request;
+  request.evidence = &changes;
+  const LoadReport report = LoadStore(served, source, kPath, request);
+
+  EXPECT_EQ(LoadResult::kServed, report.result);
+  EXPECT_EQ(6u, source.calls.size()) << "the read was not done again";
+  EXPECT_EQ((SectionMap{{u"A", {{u"K", u"whole"}}}}), store);
+  EXPECT_EQ(std::vector<WString>{}, report.logLines);
 }
 
 // A load abandoned part way (its object is being released) stops at the next
-// call of the service, keeps what it read, logs nothing and says so.
+// call of the service, replaces nothing, reports no line and says so.
 TEST_F(LoaderTest, AbandonedLoadStopsAtTheNextCallAndLogsNothing) {
   std::atomic<bool> abandon{false};
   store = {{u"OLD", {}}};
@@ -512,9 +782,13 @@ TEST_F(LoaderTest, AbandonedLoadStopsAtTheNextCallAndLogsNothing) {
   source.onCall = [&abandon](std::size_t count) {
     if (count == 3) abandon = true;
   };
-  EXPECT_EQ(LoadResult::kAbandoned, LoadStore(store, lock, source, kPath, history, &abandon));
+  LoadRequest request;
+  request.abandon = &abandon;
+  const LoadReport report = LoadStore(served, source, kPath, request);
+  EXPECT_EQ(LoadResult::kAbandoned, report.result);
+  EXPECT_EQ(std::vector<WString>{}, report.logLines);
   EXPECT_EQ(3u, source.calls.size());
-  EXPECT_EQ(SectionMap{}, store) << "section A was not complete, and no other was read";
+  EXPECT_EQ((SectionMap{{u"OLD", {}}}), store) << "an abandoned load replaced the store";
   EXPECT_EQ(std::vector<std::string>{}, LogMessages());
   EXPECT_FALSE(lock.held);
   EXPECT_EQ(lock.enters, lock.leaves);

@@ -14,6 +14,8 @@
 #include "store/CriticalSection.h"
 #include "store/ProfileSourceWin32.h"
 #include "store/Loader.h"
+
+#include "logging/Logger.h"
 #include "tests/store/LogLines.h"
 
 namespace stavora {
@@ -34,11 +36,14 @@ std::string Narrow(const WString& text) {
   return narrow;
 }
 
-// One load with a history of its own.
+// One load with a history of its own, its lines written as the lookup
+// object writes them.
 LoadResult LoadOnce(SectionMap& sections, StoreLock& lock, ProfileSource& source,
                     const WString& path) {
-  LoadHistory history;
-  return LoadStore(sections, lock, source, path, history);
+  ServedStore served(sections, lock);
+  const LoadReport report = LoadStore(served, source, path);
+  WriteLogLines(report.logLines);
+  return report.result;
 }
 
 // Counts the service's calls and can report a smaller file size than the
@@ -182,8 +187,15 @@ TEST_F(LoaderWineTest, MissingFileLogsBothLinesAndEmptiesTheStore) {
   LoadOnce(sections, m_lock, source, present);
   ASSERT_EQ(1u, sections.size());
 
+  // A missing file replaces what was served once a second read finds it
+  // still missing: the first find is held.
   const WString missing = m_folder + u"MISSING.INI";
-  LoadOnce(sections, m_lock, source, missing);
+  ServedStore served(sections, m_lock);
+  EXPECT_EQ(LoadResult::kHeldEmpty, LoadStore(served, source, missing).result);
+  EXPECT_EQ(1u, sections.size());
+  const LoadReport confirmed = LoadStore(served, source, missing);
+  EXPECT_EQ(LoadResult::kServed, confirmed.result);
+  WriteLogLines(confirmed.logLines);
   EXPECT_EQ(SectionMap{}, sections);
   EXPECT_EQ((std::vector<std::string>{
                 "GetFileSize(): Failed to get file handle or file size for " + Narrow(missing),

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/ScopedVariant.h"
-#include "store/NameRule.h"
+#include "platform/WString.h"
 
 namespace stavora {
 

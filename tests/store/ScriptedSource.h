@@ -113,12 +113,14 @@ class ScriptedSource final : public ProfileSource {
     return m_fileSize;
   }
 
-  // The file's state is the same at every look unless states are scripted:
-  // each look then takes the next one, the last one staying.
+  // The file's state is the same at every look (it exists, with 4096 bytes)
+  // unless states are scripted: each look then takes the next one, the last
+  // one staying.
   void StatesOfFile(std::initializer_list<std::uint64_t> lastWrites) {
     for (std::uint64_t lastWrite : lastWrites) {
       FileState state;
       state.exists = true;
+      state.size = kDefaultSize;
       state.lastWrite = lastWrite;
       m_states.push_back(state);
     }
@@ -141,7 +143,11 @@ class ScriptedSource final : public ProfileSource {
       m_states.pop_front();
       return state;
     }
-    return m_states.empty() ? FileState() : m_states.front();
+    if (!m_states.empty()) return m_states.front();
+    FileState state;
+    state.exists = true;
+    state.size = kDefaultSize;
+    return state;
   }
 
   std::size_t Unanswered() const { return m_script.size(); }
@@ -186,8 +192,9 @@ class ScriptedSource final : public ProfileSource {
     return size - 2;
   }
 
+  static constexpr std::uint64_t kDefaultSize = 4096;
   const RecordingLock& m_lock;
-  std::int64_t m_fileSize = 4096;
+  std::int64_t m_fileSize = kDefaultSize;
   std::deque<Step> m_script;
   std::deque<FileState> m_states;
 };

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "registrar/RegistryAccess.h"
-#include "store/NameRule.h"
+#include "platform/WString.h"
 
 namespace stavora {
 

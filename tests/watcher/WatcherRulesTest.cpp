@@ -5,10 +5,11 @@
 
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include "watcher/FolderIdentity.h"
 #include "watcher/OneReadAtATime.h"
-#include "watcher/ReloadSchedule.h"
+#include "watcher/ReloadPlan.h"
 
 namespace stavora {
 namespace {
@@ -89,43 +90,106 @@ TEST(FolderCheck, AnIdentifierThatChangesOnTheWatchedHandleIsNotTrusted) {
   EXPECT_TRUE(Check(check, Folder(21), Folder(20))) << "a new handle is trusted again";
 }
 
-TEST(ReloadSchedule, AnUnreadableFileIsReadAgainEverySecondUntilALoadSettles) {
-  ReloadSchedule schedule;
-  EXPECT_FALSE(schedule.Due(100000));
-  EXPECT_EQ(1000u, schedule.SleepFrom(0, 1000));
-
-  schedule.Reloaded(5000, false);
-  EXPECT_FALSE(schedule.Due(5999));
-  EXPECT_EQ(400u, schedule.SleepFrom(5600, 1000));
-  EXPECT_TRUE(schedule.Due(6000));
-  EXPECT_EQ(0u, schedule.SleepFrom(6100, 1000));
-  schedule.Reloaded(6100, false);
-  EXPECT_FALSE(schedule.Due(7099));
-  EXPECT_TRUE(schedule.Due(7100));
-  schedule.Reloaded(7100, true);
-  EXPECT_FALSE(schedule.Due(100000)) << "a settled load ends the retries";
-  EXPECT_EQ(1000u, schedule.SleepFrom(7200, 1000));
+// Nothing is due until something happens: the object's own load is the one
+// read at creation, and the watcher adds none.
+TEST(ReloadPlan, ACreatedObjectIsNotReadAgainUntilAChange) {
+  ReloadPlan plan;
+  plan.LoadEndedElsewhere(0, LoadResult::kServed);
+  EXPECT_FALSE(plan.Due(0));
+  EXPECT_FALSE(plan.Due(3600000));
+  EXPECT_EQ(1000u, plan.SleepFrom(0, 1000));
 }
 
-TEST(ReloadSchedule, OverflowsThatGoOnReloadOnceASecond) {
-  ReloadSchedule schedule;
-  EXPECT_TRUE(schedule.OverflowReloadsNow(0)) << "the first overflow reloads at once";
-  schedule.Reloaded(0, true);
-  EXPECT_FALSE(schedule.OverflowReloadsNow(300));
-  EXPECT_FALSE(schedule.OverflowReloadsNow(600));
-  EXPECT_FALSE(schedule.Due(999));
-  EXPECT_TRUE(schedule.Due(1000)) << "held back to a second after the last reload";
-  schedule.Reloaded(1000, true);
-  EXPECT_FALSE(schedule.Due(5000)) << "one reload for the overflows held back";
-  EXPECT_FALSE(schedule.OverflowReloadsNow(1500));
-  schedule.Reloaded(1700, true);  // a change record reloaded meanwhile
-  EXPECT_FALSE(schedule.Due(5000)) << "that reload read the file after the overflow";
-  EXPECT_TRUE(schedule.OverflowReloadsNow(2700));
+// A change reloads at once and holds an empty find; a held find is read again
+// after the settle time and then served, unless a change came meanwhile,
+// which reads again at once, holding again.
+TEST(ReloadPlan, AnEmptyFindAfterAChangeIsConfirmedAfterTheSettleTime) {
+  ReloadPlan plan;
+  plan.ChangeRecorded();
+  EXPECT_TRUE(plan.Due(1000));
+  EXPECT_EQ(EmptyFile::kHold, plan.EmptyFileAt(1000));
+  EXPECT_EQ(0u, plan.SleepFrom(1000, 1000));
+  plan.Reloaded(1000, LoadResult::kHeldEmpty);
 
-  // An overflow held back does not postpone a retry that falls due sooner.
-  schedule.Reloaded(3000, false);
-  EXPECT_FALSE(schedule.OverflowReloadsNow(3500));
-  EXPECT_TRUE(schedule.Due(4000));
+  EXPECT_FALSE(plan.Due(1099));
+  EXPECT_EQ(60u, plan.SleepFrom(1040, 1000));
+  EXPECT_TRUE(plan.Due(1100));
+  EXPECT_EQ(EmptyFile::kServe, plan.EmptyFileAt(1100)) << "stayed empty: served as such";
+  plan.Reloaded(1100, LoadResult::kServed);
+  EXPECT_FALSE(plan.Due(100000));
+
+  // The same, with a change during the settle time.
+  plan.ChangeRecorded();
+  plan.Reloaded(2000, LoadResult::kHeldEmpty);
+  plan.ChangeRecorded();
+  EXPECT_TRUE(plan.Due(2010));
+  EXPECT_EQ(EmptyFile::kHold, plan.EmptyFileAt(2010)) << "a change meanwhile reads again";
+  plan.Reloaded(2010, LoadResult::kServed);
+  EXPECT_FALSE(plan.Due(100000)) << "the file was read: nothing left to confirm";
+
+  // A file that kept changing under every read is read again at once.
+  plan.ChangeRecorded();
+  plan.Reloaded(3000, LoadResult::kUnsettled);
+  EXPECT_TRUE(plan.Due(3000));
+}
+
+// A file that cannot be read is read again after 1 s, 2 s, 4 s, ... up to
+// 64 s; any change record brings it back to 1 s.
+TEST(ReloadPlan, AnUnreadableFileBacksOffDoublingAndAChangeStartsOver) {
+  ReloadPlan plan;
+  std::uint64_t now = 10000;
+  std::vector<std::uint64_t> waits;
+  plan.ChangeRecorded();
+  for (int i = 0; i < 9; ++i) {
+    ASSERT_TRUE(plan.Due(now));
+    plan.Reloaded(now, LoadResult::kUnreadable);
+    const std::uint64_t wait = plan.SleepFrom(now, 100000);
+    EXPECT_FALSE(plan.Due(now + wait - 1));
+    waits.push_back(wait);
+    now += wait;
+  }
+  EXPECT_EQ((std::vector<std::uint64_t>{1000, 2000, 4000, 8000, 16000, 32000, 64000, 64000, 64000}),
+            waits);
+  EXPECT_EQ(EmptyFile::kServe, plan.EmptyFileAt(now)) << "a retry serves a really empty file";
+
+  plan.ChangeRecorded();
+  EXPECT_TRUE(plan.Due(now + 1));
+  plan.Reloaded(now + 1, LoadResult::kUnreadable);
+  EXPECT_EQ(1000u, plan.SleepFrom(now + 1, 100000)) << "a change starts the back-off over";
+  plan.Reloaded(now + 1001, LoadResult::kServed);
+  EXPECT_FALSE(plan.Due(now + 1000000)) << "a load that reads the file ends the retries";
+
+  // The object's own first load failing starts the back-off too, without
+  // taking a change that waits for its reload as done.
+  ReloadPlan fresh;
+  fresh.LoadEndedElsewhere(500, LoadResult::kUnreadable);
+  EXPECT_FALSE(fresh.Due(1499));
+  EXPECT_TRUE(fresh.Due(1500));
+  ReloadPlan changed;
+  changed.ChangeRecorded();
+  changed.LoadEndedElsewhere(500, LoadResult::kUnreadable);
+  EXPECT_TRUE(changed.Due(500));
+}
+
+TEST(ReloadPlan, OverflowsThatGoOnReloadOnceASecond) {
+  ReloadPlan plan;
+  plan.OverflowRecorded(0);
+  EXPECT_TRUE(plan.Due(0)) << "the first overflow reloads at once";
+  EXPECT_EQ(EmptyFile::kHold, plan.EmptyFileAt(0));
+  plan.Reloaded(0, LoadResult::kServed);
+  plan.OverflowRecorded(300);
+  plan.OverflowRecorded(600);
+  EXPECT_FALSE(plan.Due(999));
+  EXPECT_EQ(400u, plan.SleepFrom(600, 1000));
+  EXPECT_TRUE(plan.Due(1000)) << "held back to a second after the last reload";
+  plan.Reloaded(1000, LoadResult::kServed);
+  EXPECT_FALSE(plan.Due(5000)) << "one reload for the overflows held back";
+  plan.OverflowRecorded(1500);
+  plan.ChangeRecorded();
+  plan.Reloaded(1700, LoadResult::kServed);  // a change record reloaded meanwhile
+  EXPECT_FALSE(plan.Due(5000)) << "that reload read the file after the overflow";
+  plan.OverflowRecorded(2700);
+  EXPECT_TRUE(plan.Due(2700));
 }
 
 struct FakeRead {

@@ -1,0 +1,16 @@
+// ThreadTokens over OpenThreadToken and SetThreadToken.
+#pragma once
+
+#include "watcher/CreatorIdentity.h"
+
+namespace stavora {
+
+class ThreadTokensWin32 final : public ThreadTokens {
+ public:
+  Token OpenCurrentThreadToken() override;
+  bool ImpersonateOnCurrentThread(Token token) override;
+  void RevertCurrentThread() override;
+  void Close(Token token) override;
+};
+
+}  // namespace stavora
