@@ -12,9 +12,9 @@
 
 namespace stavora {
 
-class LogFiles {
+class ILogFiles {
  public:
-  virtual ~LogFiles() = default;
+  virtual ~ILogFiles() = default;
 
   // The user's temporary directory as the platform gives it, with its
   // trailing separator. Throws std::runtime_error("Cannot determine temp
@@ -62,6 +62,6 @@ class LogFiles {
 
 // The real services of the build's platform: logging/LogFilesStd.cpp natively,
 // logging/LogFilesWin32.cpp on Windows.
-std::unique_ptr<LogFiles> MakePlatformLogFiles();
+std::unique_ptr<ILogFiles> MakePlatformLogFiles();
 
 }  // namespace stavora

@@ -19,7 +19,7 @@
 namespace stavora {
 namespace {
 
-class StdLogFiles final : public LogFiles {
+class StdLogFiles final : public ILogFiles {
  public:
   ~StdLogFiles() override {
     if (m_lockedDirectory != -1) close(m_lockedDirectory);
@@ -97,6 +97,6 @@ class StdLogFiles final : public LogFiles {
 
 }  // namespace
 
-std::unique_ptr<LogFiles> MakePlatformLogFiles() { return std::make_unique<StdLogFiles>(); }
+std::unique_ptr<ILogFiles> MakePlatformLogFiles() { return std::make_unique<StdLogFiles>(); }
 
 }  // namespace stavora

@@ -69,7 +69,7 @@ std::vector<WString> OwnFolders(const WString& temp, const WString& logPath) {
   return folders;
 }
 
-class Win32LogFiles final : public LogFiles {
+class Win32LogFiles final : public ILogFiles {
  public:
   WString TempDirectory() override {
     const GetTempPathEntry entry = ChooseGetTempPath([](const char* name) -> FARPROC {
@@ -211,6 +211,6 @@ GetTempPathEntry ChooseGetTempPath(const std::function<FARPROC(const char* name)
   return &GetTempPathW;
 }
 
-std::unique_ptr<LogFiles> MakePlatformLogFiles() { return std::make_unique<Win32LogFiles>(); }
+std::unique_ptr<ILogFiles> MakePlatformLogFiles() { return std::make_unique<Win32LogFiles>(); }
 
 }  // namespace stavora

@@ -44,29 +44,29 @@ LoggerTestSeam::Factory g_testFactory;
 
 LoggerTestSeam::Factory& TestFactory() { return g_testFactory; }
 
-// One step of writing to the log (LogFiles::BeginLogStep) for one scope.
+// One step of writing to the log (ILogFiles::BeginLogStep) for one scope.
 class LogStep {
  public:
-  LogStep(LogFiles& files, const WString& logPath)
+  LogStep(ILogFiles& files, const WString& logPath)
       : m_files(files), m_access(files.BeginLogStep(logPath)) {}
   ~LogStep() {
-    if (m_access != LogFiles::StepAccess::kRefused) m_files.EndLogStep();
+    if (m_access != ILogFiles::StepAccess::kRefused) m_files.EndLogStep();
   }
   LogStep(const LogStep&) = delete;
   LogStep& operator=(const LogStep&) = delete;
 
-  bool Refused() const { return m_access == LogFiles::StepAccess::kRefused; }
+  bool Refused() const { return m_access == ILogFiles::StepAccess::kRefused; }
 
  private:
-  LogFiles& m_files;
-  const LogFiles::StepAccess m_access;
+  ILogFiles& m_files;
+  const ILogFiles::StepAccess m_access;
 };
 
 }  // namespace
 
 Logger::Logger() : Logger(TestFactory() ? TestFactory()() : MakePlatformLogFiles()) {}
 
-Logger::Logger(std::unique_ptr<LogFiles> files) : m_files(std::move(files)) {
+Logger::Logger(std::unique_ptr<ILogFiles> files) : m_files(std::move(files)) {
   m_logPath = m_files->TempDirectory();
   // The platform's text ends at its first zero.
   const std::size_t end = m_logPath.find(u'\0');
@@ -134,7 +134,7 @@ void WriteLogLine(const WString& message) noexcept {
   DoBestEffort([&] { Logger::GetInstance()->WriteLines({message}); });
 }
 
-std::unique_ptr<Logger> LoggerTestSeam::Create(std::unique_ptr<LogFiles> files) {
+std::unique_ptr<Logger> LoggerTestSeam::Create(std::unique_ptr<ILogFiles> files) {
   return std::unique_ptr<Logger>(new Logger(std::move(files)));
 }
 

@@ -9,7 +9,7 @@
 
 namespace stavora {
 
-class LogFiles;
+class ILogFiles;
 
 class Logger {
  public:
@@ -38,12 +38,12 @@ class Logger {
   Logger();
   // Takes its services from `files`; the default constructor uses the
   // platform's.
-  explicit Logger(std::unique_ptr<LogFiles> files);
+  explicit Logger(std::unique_ptr<ILogFiles> files);
   void WriteBatch(const WString* messages, std::size_t count) noexcept;
   void RotateLogFile();
 
   WString m_logPath;
-  std::unique_ptr<LogFiles> m_files;
+  std::unique_ptr<ILogFiles> m_files;
 };
 
 // Best effort, for every caller outside the log writer: writes each of

@@ -12,11 +12,11 @@ namespace stavora {
 
 class LoggerTestSeam {
  public:
-  using Factory = std::function<std::unique_ptr<LogFiles>()>;
+  using Factory = std::function<std::unique_ptr<ILogFiles>()>;
 
   // A logger of its own (not the process instance) over `files`. Throws what
   // the constructor throws.
-  static std::unique_ptr<Logger> Create(std::unique_ptr<LogFiles> files);
+  static std::unique_ptr<Logger> Create(std::unique_ptr<ILogFiles> files);
 
   // Deletes the process instance, if any, under the log lock.
   static void ResetInstance();

@@ -8,11 +8,6 @@
 
 namespace stavora {
 
-ScopedBstr ScopedBstr::FromText(WStringView text) {
-  if (text.size() > std::numeric_limits<UINT>::max() / sizeof(OLECHAR)) return ScopedBstr();
-  return ScopedBstr(SysAllocStringLen(AsWide(text.data()), static_cast<UINT>(text.size())));
-}
-
 std::size_t ScopedBstr::Length() const noexcept { return SysStringLen(Get()); }
 
 WString ScopedBstr::Text() const {

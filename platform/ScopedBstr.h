@@ -20,10 +20,6 @@ class ScopedBstr : public ScopedResource<BstrTraits> {
  public:
   using ScopedResource::ScopedResource;
 
-  // A new BSTR holding exactly `text` (zeros included); the owner is empty
-  // (null) when memory runs out.
-  static ScopedBstr FromText(WStringView text);
-
   // Length in code units (SysStringLen; 0 for null).
   std::size_t Length() const noexcept;
 

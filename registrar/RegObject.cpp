@@ -8,7 +8,7 @@
 
 namespace stavora {
 
-CRegObject::CRegObject(const TextServices& text) : m_text(text) {}
+CRegObject::CRegObject(const ITextServices& text) : m_text(text) {}
 
 CRegObject::~CRegObject() = default;
 

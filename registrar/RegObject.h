@@ -14,7 +14,7 @@ namespace stavora {
 class CRegObject : public IRegistrarBase {
  public:
   // Names are compared with `text`'s case-insensitive comparison.
-  explicit CRegObject(const TextServices& text = PlatformTextServices());
+  explicit CRegObject(const ITextServices& text = PlatformTextServices());
   CRegObject(const CRegObject&) = delete;
   CRegObject& operator=(const CRegObject&) = delete;
 
@@ -30,7 +30,7 @@ class CRegObject : public IRegistrarBase {
   // The value of the first pair whose name matches, or null.
   const char16_t* LookupVariable(const char16_t* name) const;
   std::int32_t VariableCount() const { return m_variables.m_count; }
-  const TextServices& Text() const { return m_text; }
+  const ITextServices& Text() const { return m_text; }
 
  private:
   struct VariableTable {
@@ -40,7 +40,7 @@ class CRegObject : public IRegistrarBase {
   };
 
   VariableTable m_variables;
-  const TextServices& m_text;
+  const ITextServices& m_text;
 };
 
 }  // namespace stavora

@@ -14,7 +14,7 @@ namespace {
 // the text is always terminated.
 class ExpansionOutput {
  public:
-  explicit ExpansionOutput(const TextServices& text) : m_text(text) {}
+  explicit ExpansionOutput(const ITextServices& text) : m_text(text) {}
   ExpansionOutput(const ExpansionOutput&) = delete;
   ExpansionOutput& operator=(const ExpansionOutput&) = delete;
   ~ExpansionOutput() {
@@ -60,7 +60,7 @@ class ExpansionOutput {
  private:
   static constexpr std::size_t kMaxCapacity = 0x3FFFFFFF;
 
-  const TextServices& m_text;
+  const ITextServices& m_text;
   char16_t* m_buffer = nullptr;
   std::size_t m_capacity = 0;
   std::size_t m_used = 0;
@@ -122,7 +122,7 @@ class PerUserRewrite {
 // the registrar's variable of that name, or "%" for "%%". Moves `c` past
 // what it read.
 std::int32_t AppendSubstituted(const char16_t*& c, ExpansionOutput& out, const CRegObject& registrar,
-                               const TextServices& text) {
+                               const ITextServices& text) {
   if (*c != u'%') {
     const char16_t* next = text.NextChar(c);
     if (next == c) next = c + 1;  // a stepping service must always move on

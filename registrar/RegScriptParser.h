@@ -51,7 +51,7 @@ class CRegScriptParser {
   CRegScriptParser& operator=(const CRegScriptParser&) = delete;
 
   // Expansion: a new text allocated with the registrar's text services, which
-  // the caller frees with TextServices::Free. Nothing is returned on failure.
+  // the caller frees with ITextServices::Free. Nothing is returned on failure.
   std::int32_t ExpandScript(const char16_t* text, char16_t** expandedText);
 
   // Tokens, read from the cursor.
@@ -101,7 +101,7 @@ class CRegScriptParser {
   const char16_t* m_cursor = nullptr;
   CRegObject& m_registrar;
   IRegistry& m_registry;
-  const TextServices& m_text;
+  const ITextServices& m_text;
   PerUserSource m_perUser;
   RegKey m_classesRoot;
 };

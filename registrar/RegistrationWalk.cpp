@@ -100,7 +100,7 @@ std::int32_t WriteMultiStringValue(IRegistry& registry, RegKey key, const char16
 }
 
 // D: a number as the text services read it, stored little-endian.
-std::int32_t WriteDwordValue(IRegistry& registry, const TextServices& textServices, RegKey key,
+std::int32_t WriteDwordValue(IRegistry& registry, const ITextServices& textServices, RegKey key,
                              const char16_t* name, const char16_t* text) {
   std::uint32_t number = 0;
   const std::int32_t hr = textServices.ParseUInt32(text, &number);

@@ -8,7 +8,7 @@
 
 namespace stavora {
 
-class TextServices {
+class ITextServices {
  public:
   // The position of the character after the one at `p` (CharNextW). At the
   // terminator, `p` itself.
@@ -25,11 +25,11 @@ class TextServices {
   virtual void Free(void* block) const = 0;
 
  protected:
-  ~TextServices() = default;
+  ~ITextServices() = default;
 };
 
 // The services of this build: the Win32 calls on Windows, standard stand-ins
 // elsewhere (ASCII case folding, decimal numbers only, malloc and friends).
-const TextServices& PlatformTextServices();
+const ITextServices& PlatformTextServices();
 
 }  // namespace stavora

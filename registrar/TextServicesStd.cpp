@@ -14,7 +14,7 @@ char16_t FoldAscii(char16_t unit) {
   return (unit >= u'a' && unit <= u'z') ? static_cast<char16_t>(unit - (u'a' - u'A')) : unit;
 }
 
-class StdTextServices final : public TextServices {
+class StdTextServices final : public ITextServices {
  public:
   const char16_t* NextChar(const char16_t* p) const override {
     if (*p == 0) return p;
@@ -54,7 +54,7 @@ class StdTextServices final : public TextServices {
 
 }  // namespace
 
-const TextServices& PlatformTextServices() {
+const ITextServices& PlatformTextServices() {
   static const StdTextServices services;
   return services;
 }

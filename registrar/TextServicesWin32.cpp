@@ -10,7 +10,7 @@
 namespace stavora {
 namespace {
 
-class Win32TextServices final : public TextServices {
+class Win32TextServices final : public ITextServices {
  public:
   const char16_t* NextChar(const char16_t* p) const override {
     return AsText(CharNextW(AsWide(p)));
@@ -29,7 +29,7 @@ class Win32TextServices final : public TextServices {
 
 }  // namespace
 
-const TextServices& PlatformTextServices() {
+const ITextServices& PlatformTextServices() {
   static const Win32TextServices services;
   return services;
 }

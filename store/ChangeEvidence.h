@@ -7,14 +7,14 @@
 
 namespace stavora {
 
-class ChangeEvidence {
+class IChangeEvidence {
  public:
   // The changes naming the file reported so far, a report that has arrived
   // but not yet been handled included. Callable from any thread.
   virtual std::uint64_t ChangesSeen() = 0;
 
  protected:
-  ~ChangeEvidence() = default;
+  ~IChangeEvidence() = default;
 };
 
 }  // namespace stavora

@@ -6,7 +6,7 @@
 
 namespace stavora {
 
-class RegistryPathValueReader final : public PathValueReader {
+class RegistryPathValueReader final : public IPathValueReader {
  public:
   // Opens the key for reading (options 0, KEY_READ, the default view),
   // queries the value into `buffer` and closes the key again. Returns the

@@ -7,7 +7,7 @@
 
 namespace stavora {
 
-class CriticalSection final : public StoreLock {
+class CriticalSection final : public IStoreLock {
  public:
   CriticalSection() { InitializeCriticalSection(&m_section); }
   ~CriticalSection() { DeleteCriticalSection(&m_section); }
@@ -16,12 +16,6 @@ class CriticalSection final : public StoreLock {
 
   void Enter() override { EnterCriticalSection(&m_section); }
   void Leave() override { LeaveCriticalSection(&m_section); }
-
-  // Whether the calling thread holds the section now.
-  bool IsHeldByCurrentThread() const {
-    return m_section.OwningThread ==
-           reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(GetCurrentThreadId()));
-  }
 
  private:
   CRITICAL_SECTION m_section;

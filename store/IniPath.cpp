@@ -9,7 +9,7 @@
 
 namespace stavora {
 
-WString ConfiguredIniPath(PathValueReader& reader) {
+WString ConfiguredIniPath(IPathValueReader& reader) {
   std::array<char16_t, kIniPathBufferUnits> buffer{};
   buffer.back() = 0;
   std::uint32_t byteCount = kIniPathQueryLimitBytes;

@@ -23,11 +23,11 @@ inline constexpr std::size_t kIniPathBufferUnits = 1024;
 inline constexpr std::uint32_t kIniPathQueryLimitBytes =
     static_cast<std::uint32_t>((kIniPathBufferUnits - 1) * sizeof(char16_t));
 
-// The status a PathValueReader reports for a value it read in full.
+// The status a IPathValueReader reports for a value it read in full.
 inline constexpr std::int32_t kPathValueRead = 0;
 
 // Reads the configured path value (on Windows, the registry value above).
-class PathValueReader {
+class IPathValueReader {
  public:
   // Copies the value's data into `buffer`, which has room for `byteCount`
   // bytes on entry, and sets `byteCount` to the bytes it stored. Returns
@@ -37,7 +37,7 @@ class PathValueReader {
   virtual std::int32_t ReadPathValue(char16_t* buffer, std::uint32_t& byteCount) = 0;
 
  protected:
-  ~PathValueReader() = default;
+  ~IPathValueReader() = default;
 };
 
 // The INI file's location, computed once and handed to the watcher whole.
@@ -59,7 +59,7 @@ WString DirectoryToOpen(const WString& directory);
 // The configured path when `reader` reads it, else kDefaultIniPath. Of the
 // data only the bytes the reader reports are used, up to the first zero, so a
 // value stored without a terminator is never read past.
-WString ConfiguredIniPath(PathValueReader& reader);
+WString ConfiguredIniPath(IPathValueReader& reader);
 
 // Upper-cases `path` by the name rule and splits it at its last backslash.
 // Without a backslash, directory and file name are both the whole path.

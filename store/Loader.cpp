@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/NumberText.h"
 #include "store/SplitNameList.h"
 
 namespace stavora {
@@ -17,11 +18,6 @@ constexpr std::uint32_t kLargestBuffer = 0xFFFFFFFFu;
 constexpr std::int64_t kUnknownSize = 1024;
 // Reads of a file that keeps changing under them, before the last is kept.
 constexpr int kLoadAttempts = 4;
-
-WString Utf16Decimal(std::uint64_t number) {
-  const std::string digits = std::to_string(number);
-  return WString(digits.begin(), digits.end());
-}
 
 // The buffer's first size in code units: the file's length in bytes, as an
 // unsigned 32-bit count, plus one. The length in bytes bounds the length in
@@ -45,7 +41,7 @@ bool FilledBuffer(std::uint32_t result, std::uint32_t size, bool isList) {
 // One call of the service, repeated with a buffer twice as large while the
 // answer fills it. The buffer keeps its grown size for the calls that follow.
 // On return the buffer holds the answer ended within its bounds.
-std::uint32_t Fetch(ProfileSource& source, const char16_t* section, const char16_t* key,
+std::uint32_t Fetch(IProfileSource& source, const char16_t* section, const char16_t* key,
                     std::vector<char16_t>& buffer, const WString& path) {
   const bool isList = key == nullptr;
   for (;;) {
@@ -68,7 +64,7 @@ bool Abandoned(const std::atomic<bool>* abandon) {
 // One read of the whole file into `sections`, which it empties first. The
 // failures it meets are gathered in `failures` for the caller to log. Returns
 // false when `abandon` ended it part way.
-bool ReadStore(SectionMap& sections, ProfileSource& source, const WString& iniPath,
+bool ReadStore(SectionMap& sections, IProfileSource& source, const WString& iniPath,
                std::vector<WString>& failures, const std::atomic<bool>* abandon) {
   sections.clear();
   failures.clear();
@@ -108,13 +104,13 @@ bool ReadStore(SectionMap& sections, ProfileSource& source, const WString& iniPa
   return true;
 }
 
-std::uint64_t ChangesSeen(ChangeEvidence* evidence) {
+std::uint64_t ChangesSeen(IChangeEvidence* evidence) {
   return evidence == nullptr ? 0 : evidence->ChangesSeen();
 }
 
 }  // namespace
 
-LoadReport LoadStore(ServedStore& served, ProfileSource& source, const WString& iniPath,
+LoadReport LoadStore(ServedStore& served, IProfileSource& source, const WString& iniPath,
                      const LoadRequest& request) {
   LoadReport report;
   const std::uint64_t load = served.BeginLoad();
@@ -156,7 +152,7 @@ LoadReport LoadStore(ServedStore& served, ProfileSource& source, const WString& 
     served.WithHistory([&](LoadHistory& history, const SectionMap&) {
       if (history.unreadableLoads++ == 0) {
         lines.push_back(u"LoadRegistry(): Nothing could be read from the file, which has " +
-                        Utf16Decimal(after.size) + u" bytes; reading it again every second.");
+                        DecimalText(after.size) + u" bytes; reading it again every second.");
       } else {
         lines.clear();  // said at the first load of this run
       }
@@ -190,7 +186,7 @@ LoadReport LoadStore(ServedStore& served, ProfileSource& source, const WString& 
     // when it turned out really empty or gone.
     if (history.unreadableLoads > 0 && readSections) {
       lines.push_back(u"LoadRegistry(): The file was read after " +
-                      Utf16Decimal(history.unreadableLoads) + u" loads that read nothing.");
+                      DecimalText(history.unreadableLoads) + u" loads that read nothing.");
     }
     history.unreadableLoads = 0;
     history.holdingEmpty = false;

@@ -16,7 +16,7 @@ struct LoadRequest {
   EmptyFile emptyFile = EmptyFile::kServe;
   // Looked at before and after each read: a change reported in between means
   // the read is done again. None: only the file's state decides.
-  ChangeEvidence* evidence = nullptr;
+  IChangeEvidence* evidence = nullptr;
   // Looked at before each call of the service: set, it ends the load there.
   // For a store that nobody will read again (its object is being released),
   // so that the release need not wait for a whole load of a large file.
@@ -56,7 +56,7 @@ struct LoadReport {
 //    state held with no change since: then the empty store is served.
 // Only the kept read's lines are reported. Memory running out throws, with
 // nothing replaced; `abandon` ends the load with nothing replaced or logged.
-LoadReport LoadStore(ServedStore& served, ProfileSource& source, const WString& iniPath,
+LoadReport LoadStore(ServedStore& served, IProfileSource& source, const WString& iniPath,
                      const LoadRequest& request = LoadRequest());
 
 }  // namespace stavora

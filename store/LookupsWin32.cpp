@@ -72,7 +72,7 @@ WString ClientName(const OLECHAR* name) {
   return copy;
 }
 
-HRESULT LookUpSections(const SectionMap& store, StoreLock& lock, VARIANT* sections,
+HRESULT LookUpSections(const SectionMap& store, IStoreLock& lock, VARIANT* sections,
                        const AutomationCalls& calls) {
   if (sections == nullptr) return E_POINTER;
   VariantInit(sections);
@@ -82,7 +82,7 @@ HRESULT LookUpSections(const SectionMap& store, StoreLock& lock, VARIANT* sectio
   });
 }
 
-HRESULT LookUpSection(const SectionMap& store, StoreLock& lock, const OLECHAR* section,
+HRESULT LookUpSection(const SectionMap& store, IStoreLock& lock, const OLECHAR* section,
                       VARIANT* keys, const AutomationCalls& calls) {
   if (keys == nullptr) return E_POINTER;
   VariantInit(keys);
@@ -94,7 +94,7 @@ HRESULT LookUpSection(const SectionMap& store, StoreLock& lock, const OLECHAR* s
   });
 }
 
-HRESULT LookUpKey(const SectionMap& store, StoreLock& lock, const OLECHAR* section,
+HRESULT LookUpKey(const SectionMap& store, IStoreLock& lock, const OLECHAR* section,
                   const OLECHAR* key, BSTR* value, const AutomationCalls& calls) {
   if (value == nullptr) return E_POINTER;
   *value = nullptr;

@@ -34,17 +34,17 @@ WString ClientName(const OLECHAR* name);
 
 // The names of all sections, in store order. S_OK; an empty store gives a
 // zero-element array.
-HRESULT LookUpSections(const SectionMap& store, StoreLock& lock, VARIANT* sections,
+HRESULT LookUpSections(const SectionMap& store, IStoreLock& lock, VARIANT* sections,
                        const AutomationCalls& calls = RealAutomationCalls());
 
 // The key names of `section`: S_OK with the list (a section without keys
 // gives a zero-element array), or S_FALSE with VT_EMPTY when it is absent.
-HRESULT LookUpSection(const SectionMap& store, StoreLock& lock, const OLECHAR* section,
+HRESULT LookUpSection(const SectionMap& store, IStoreLock& lock, const OLECHAR* section,
                       VARIANT* keys, const AutomationCalls& calls = RealAutomationCalls());
 
 // The value of `key` in `section`, case as stored: S_OK, or S_FALSE with a
 // new empty (non-null) string when either name is absent.
-HRESULT LookUpKey(const SectionMap& store, StoreLock& lock, const OLECHAR* section,
+HRESULT LookUpKey(const SectionMap& store, IStoreLock& lock, const OLECHAR* section,
                   const OLECHAR* key, BSTR* value,
                   const AutomationCalls& calls = RealAutomationCalls());
 

@@ -22,7 +22,7 @@ struct FileState {
   bool operator!=(const FileState& other) const { return !(*this == other); }
 };
 
-class ProfileSource {
+class IProfileSource {
  public:
   // Fills `buffer` (room for `size` code units) from the INI file at `path`,
   // with no default string:
@@ -43,7 +43,7 @@ class ProfileSource {
   virtual FileState GetFileState(const WString& path) = 0;
 
  protected:
-  ~ProfileSource() = default;
+  ~IProfileSource() = default;
 };
 
 }  // namespace stavora

@@ -7,7 +7,7 @@
 
 namespace stavora {
 
-class ProfileSourceWin32 : public ProfileSource {
+class ProfileSourceWin32 : public IProfileSource {
  public:
   ProfileSourceWin32() = default;
   virtual ~ProfileSourceWin32() = default;

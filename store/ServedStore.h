@@ -28,7 +28,7 @@ struct LoadHistory {
 class ServedStore {
  public:
   // `sections` is the store the lookups read under `lock`; both outlive this.
-  ServedStore(SectionMap& sections, StoreLock& lock) : m_sections(sections), m_lock(lock) {}
+  ServedStore(SectionMap& sections, IStoreLock& lock) : m_sections(sections), m_lock(lock) {}
   ServedStore(const ServedStore&) = delete;
   ServedStore& operator=(const ServedStore&) = delete;
 
@@ -58,7 +58,7 @@ class ServedStore {
 
  private:
   SectionMap& m_sections;
-  StoreLock& m_lock;
+  IStoreLock& m_lock;
   std::atomic<std::uint64_t> m_nextLoad{0};
   std::uint64_t m_servedLoad = 0;  // under m_lock
   LoadHistory m_history;           // under m_lock

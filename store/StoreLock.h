@@ -4,25 +4,25 @@
 
 namespace stavora {
 
-class StoreLock {
+class IStoreLock {
  public:
   virtual void Enter() = 0;
   virtual void Leave() = 0;
 
  protected:
-  ~StoreLock() = default;
+  ~IStoreLock() = default;
 };
 
-// Holds a StoreLock for one scope, whichever way the scope is left.
+// Holds a IStoreLock for one scope, whichever way the scope is left.
 class StoreLockGuard {
  public:
-  explicit StoreLockGuard(StoreLock& lock) : m_lock(lock) { m_lock.Enter(); }
+  explicit StoreLockGuard(IStoreLock& lock) : m_lock(lock) { m_lock.Enter(); }
   ~StoreLockGuard() { m_lock.Leave(); }
   StoreLockGuard(const StoreLockGuard&) = delete;
   StoreLockGuard& operator=(const StoreLockGuard&) = delete;
 
  private:
-  StoreLock& m_lock;
+  IStoreLock& m_lock;
 };
 
 }  // namespace stavora

@@ -15,7 +15,7 @@ std::uint32_t ReadUInt32(const unsigned char* at) {
 // compared with `fileName` by `sameName`. Names of another length are
 // rejected before any copy is made.
 bool NameMatches(const unsigned char* name, std::size_t units, WStringView fileName,
-                 const FileNameComparison& sameName) {
+                 const IFileNameComparison& sameName) {
   if (units != fileName.size()) return false;
   WString recorded(units, u'\0');
   for (std::size_t i = 0; i < units; ++i) {
@@ -27,7 +27,7 @@ bool NameMatches(const unsigned char* name, std::size_t units, WStringView fileN
 }  // namespace
 
 bool ChangesNameFile(const unsigned char* records, std::size_t bytesReported,
-                     WStringView fileName, const FileNameComparison& sameName) {
+                     WStringView fileName, const IFileNameComparison& sameName) {
   if (records == nullptr || fileName.empty()) return false;
 
   std::size_t offset = 0;

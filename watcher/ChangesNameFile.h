@@ -36,6 +36,6 @@ constexpr std::size_t kChangeRecordAlignment = 2;
 // that end, and at a next-record offset that is zero, odd, or
 // smaller than the record it leaves (a record cannot overlap its successor).
 bool ChangesNameFile(const unsigned char* records, std::size_t bytesReported,
-                     WStringView fileName, const FileNameComparison& sameName);
+                     WStringView fileName, const IFileNameComparison& sameName);
 
 }  // namespace stavora

@@ -11,7 +11,7 @@
 namespace stavora {
 
 // The calling thread's impersonation token, as the platform keeps it.
-class ThreadTokens {
+class IThreadTokens {
  public:
   using Token = std::uintptr_t;  // 0: none
   static constexpr Token kNoToken = 0;
@@ -27,28 +27,28 @@ class ThreadTokens {
   virtual void Close(Token token) = 0;
 
  protected:
-  ~ThreadTokens() = default;
+  ~IThreadTokens() = default;
 };
 
 class CreatorIdentity {
  public:
-  explicit CreatorIdentity(ThreadTokens& tokens) : m_tokens(tokens) {}
+  explicit CreatorIdentity(IThreadTokens& tokens) : m_tokens(tokens) {}
   ~CreatorIdentity() {
-    if (m_token != ThreadTokens::kNoToken) m_tokens.Close(m_token);
+    if (m_token != IThreadTokens::kNoToken) m_tokens.Close(m_token);
   }
   CreatorIdentity(const CreatorIdentity&) = delete;
   CreatorIdentity& operator=(const CreatorIdentity&) = delete;
 
   // On the creating thread: keeps its impersonation token, if it has one.
   void CaptureOnCreatingThread() {
-    if (m_token == ThreadTokens::kNoToken) m_token = m_tokens.OpenCurrentThreadToken();
+    if (m_token == IThreadTokens::kNoToken) m_token = m_tokens.OpenCurrentThreadToken();
   }
 
   // On the watcher thread, before it reads anything: takes on the kept
   // token. False when there was one and it could not be taken on (the
   // thread then reads as the process).
   bool AdoptOnWatcherThread() {
-    if (m_token == ThreadTokens::kNoToken) return true;
+    if (m_token == IThreadTokens::kNoToken) return true;
     m_adopted = m_tokens.ImpersonateOnCurrentThread(m_token);
     return m_adopted;
   }
@@ -61,8 +61,8 @@ class CreatorIdentity {
   }
 
  private:
-  ThreadTokens& m_tokens;
-  ThreadTokens::Token m_token = ThreadTokens::kNoToken;
+  IThreadTokens& m_tokens;
+  IThreadTokens::Token m_token = IThreadTokens::kNoToken;
   bool m_adopted = false;
 };
 

@@ -21,7 +21,7 @@
 
 namespace stavora {
 
-class DirectoryWatcher final : public ChangeEvidence {
+class DirectoryWatcher final : public IChangeEvidence {
  public:
   // The operation to call on the target, through the virtual table; always
   // &StavoraLoader::LoadRegistry. What it returns decides what comes next

@@ -6,7 +6,7 @@
 
 namespace stavora {
 
-class FileNameComparison {
+class IFileNameComparison {
  public:
   // Whether `recorded` (a name from a change record, as the file system
   // spelled it) names the same file as `watched` (the INI file's name).
@@ -18,7 +18,7 @@ class FileNameComparison {
   virtual WStringView WatchedShortName() const { return WStringView(); }
 
  protected:
-  ~FileNameComparison() = default;
+  ~IFileNameComparison() = default;
 };
 
 }  // namespace stavora

@@ -7,7 +7,7 @@
 
 namespace stavora {
 
-class OrdinalIgnoreCase final : public FileNameComparison {
+class OrdinalIgnoreCase final : public IFileNameComparison {
  public:
   bool SameFileName(WStringView recorded, WStringView watched) const override;
   WStringView WatchedShortName() const override { return m_shortName; }

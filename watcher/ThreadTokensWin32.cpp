@@ -5,7 +5,7 @@
 
 namespace stavora {
 
-ThreadTokens::Token ThreadTokensWin32::OpenCurrentThreadToken() {
+IThreadTokens::Token ThreadTokensWin32::OpenCurrentThreadToken() {
   HANDLE token = nullptr;
   // OpenAsSelf: the open is checked against the process's token, which may
   // read the thread's token when the client's own account could not. A

@@ -1,11 +1,11 @@
-// ThreadTokens over OpenThreadToken and SetThreadToken.
+// IThreadTokens over OpenThreadToken and SetThreadToken.
 #pragma once
 
 #include "watcher/CreatorIdentity.h"
 
 namespace stavora {
 
-class ThreadTokensWin32 final : public ThreadTokens {
+class ThreadTokensWin32 final : public IThreadTokens {
  public:
   Token OpenCurrentThreadToken() override;
   bool ImpersonateOnCurrentThread(Token token) override;

@@ -23,7 +23,7 @@ using stavora::WString;
 
 constexpr int kKeysPerSection = 10;
 
-class CountingSource final : public stavora::ProfileSource {
+class CountingSource final : public stavora::IProfileSource {
  public:
   std::uint32_t GetString(const char16_t* section, const char16_t* key, char16_t* buffer,
                           std::uint32_t size, const WString& path) override {

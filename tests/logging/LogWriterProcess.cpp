@@ -34,11 +34,11 @@ int Hold(const std::wstring& kind, const wchar_t* readyEvent, long seconds) {
   } catch (const std::exception&) {
     return 4;
   }
-  std::unique_ptr<stavora::LogFiles> files;
+  std::unique_ptr<stavora::ILogFiles> files;
   HANDLE mutex = nullptr;
   if (kind == L"step") {
     files = stavora::MakePlatformLogFiles();
-    if (files->BeginLogStep(logPath) != stavora::LogFiles::StepAccess::kLocked) return 5;
+    if (files->BeginLogStep(logPath) != stavora::ILogFiles::StepAccess::kLocked) return 5;
   } else if (kind == L"old-mutex") {
     std::wstring name = L"Global\\Kestrane.Stavora.Log:";
     for (const char16_t unit : logPath) {

@@ -32,7 +32,7 @@ struct Script {
   std::map<WString, std::int64_t> sizes;  // missing: -1
   std::vector<bool> replaceResults;       // consumed in order; empty: succeed
   bool appendResult = true;
-  LogFiles::StepAccess stepAccess = LogFiles::StepAccess::kLocked;
+  ILogFiles::StepAccess stepAccess = ILogFiles::StepAccess::kLocked;
   std::vector<std::string> calls;
   std::vector<std::string> appended;
 };
@@ -43,7 +43,7 @@ std::string Narrow(const WString& path) {
   return NativeUtf8(path);
 }
 
-class ScriptedLogFiles final : public LogFiles {
+class ScriptedLogFiles final : public ILogFiles {
  public:
   explicit ScriptedLogFiles(Script& script) : m_script(script) {}
 
@@ -149,7 +149,7 @@ TEST(LoggerRotation, AtTheThresholdReplacesTheBackupFirst) {
 // A log and its backup in memory. Replacing fails while a viewer holds the
 // log without delete sharing, as MoveFileExW does then; removing the backup
 // would succeed.
-class ModelLogFiles final : public LogFiles {
+class ModelLogFiles final : public ILogFiles {
  public:
   std::map<WString, std::string> files;
   bool viewerHoldsLog = false;
@@ -217,7 +217,7 @@ TEST(LoggerWrite, FailedAppendIsDroppedWithoutRetryOrError) {
 TEST(LoggerWrite, StepWithoutTheLockStillWritesAndRefusedStepWritesNothing) {
   Script script;
   script.sizes[kLog] = 1048576;
-  script.stepAccess = LogFiles::StepAccess::kUnlocked;
+  script.stepAccess = ILogFiles::StepAccess::kUnlocked;
   auto logger = LoggerOver(script);
   logger->Write(u"alone");
   EXPECT_EQ(script.calls, (Calls{"begin log", "size log", "replace log backup", "append log", "end"}));
@@ -225,7 +225,7 @@ TEST(LoggerWrite, StepWithoutTheLockStillWritesAndRefusedStepWritesNothing) {
   EXPECT_EQ(script.appended[0], "2026/12/08 06:08:20:\talone\r\n");
 
   // Folders that are links: no rotation, no line, and no step to end.
-  script.stepAccess = LogFiles::StepAccess::kRefused;
+  script.stepAccess = ILogFiles::StepAccess::kRefused;
   script.calls.clear();
   logger->WriteLines({u"one", u"two"});
   EXPECT_EQ(script.calls, Calls{"begin log"});
@@ -286,7 +286,7 @@ TEST(LoggerInstance, LoggerThatCannotBeMadeFailsNoLoad) {
   script.tempDirectoryThrows = true;
   LoggerTestSeam::ResetInstance();
   for (const bool outOfMemory : {false, true}) {
-    LoggerTestSeam::SetFactory([&script, outOfMemory]() -> std::unique_ptr<LogFiles> {
+    LoggerTestSeam::SetFactory([&script, outOfMemory]() -> std::unique_ptr<ILogFiles> {
       if (outOfMemory) throw std::bad_alloc();
       return std::make_unique<ScriptedLogFiles>(script);
     });
@@ -309,7 +309,7 @@ TEST(LoggerInstance, LoggerThatCannotBeMadeFailsNoLoad) {
 
 // Services that notice when two calls are inside them at once; each call
 // yields a few times to give an unguarded caller every chance to overlap.
-class OverlapDetectingLogFiles final : public LogFiles {
+class OverlapDetectingLogFiles final : public ILogFiles {
  public:
   template <typename F>
   decltype(std::declval<F>()()) Enter(F body) {

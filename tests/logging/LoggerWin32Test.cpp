@@ -475,7 +475,7 @@ TEST_F(LoggerLockHeld, MutexOfTheOldNameHeldElsewhereKeepsNothingWaiting) {
 // A log writer that cannot be made (here: no temporary directory) fails no
 // object creation; the object serves its file.
 TEST_F(LoggerLockHeld, ObjectIsMadeWhenNoLoggerCanBe) {
-  LoggerTestSeam::SetFactory([]() -> std::unique_ptr<LogFiles> {
+  LoggerTestSeam::SetFactory([]() -> std::unique_ptr<ILogFiles> {
     throw std::runtime_error("Cannot determine temp directory.");
   });
   m_value.Set(m_missing);

@@ -10,6 +10,7 @@
 #include "platform/ScopedInterface.h"
 #include "platform/ScopedSafeArray.h"
 #include "platform/ScopedVariant.h"
+#include "tests/support/BstrOf.h"
 
 namespace stavora {
 namespace {
@@ -53,14 +54,14 @@ SAFEARRAY* ArrayHolding(CountedUnknown& object, ULONG count) {
   return array;
 }
 
-TEST(ScopedBstr, FromTextKeepsEveryUnitAndTextReadsItBack) {
+TEST(ScopedBstr, TextAndLengthReadEveryUnit) {
   const WString text(u"ab\0c", 4);
-  ScopedBstr s = ScopedBstr::FromText(text);
+  ScopedBstr s = BstrOf(text);
   ASSERT_TRUE(s);
   EXPECT_EQ(s.Length(), 4u);
   EXPECT_EQ(s.Text(), text);
 
-  ScopedBstr empty = ScopedBstr::FromText(u"");
+  ScopedBstr empty = BstrOf(u"");
   ASSERT_TRUE(empty) << "an empty text is a real, non-null BSTR";
   EXPECT_EQ(empty.Length(), 0u);
   EXPECT_EQ(empty.Get()[0], L'\0');

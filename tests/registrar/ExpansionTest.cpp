@@ -117,7 +117,7 @@ TEST_F(ExpansionTest, PerUserRewriteSkipsQuotedBracesAndKeepsDoubledApostrophes)
 }
 
 // Text services that refuse the n-th allocation or reallocation.
-class FailingAllocator final : public TextServices {
+class FailingAllocator final : public ITextServices {
  public:
   explicit FailingAllocator(int failAt) : m_failAt(failAt) {}
   const char16_t* NextChar(const char16_t* p) const override { return Std().NextChar(p); }
@@ -130,7 +130,7 @@ class FailingAllocator final : public TextServices {
   void Free(void* block) const override { std::free(block); }
 
  private:
-  static const TextServices& Std() { return PlatformTextServices(); }
+  static const ITextServices& Std() { return PlatformTextServices(); }
   bool Count() const { return ++m_calls == m_failAt; }
   int m_failAt;
   mutable int m_calls = 0;

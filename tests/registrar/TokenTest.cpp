@@ -94,7 +94,7 @@ TEST_F(TokenTest, SkipBlanksStopsAtFirstOtherCharacter) {
 }
 
 TEST_F(TokenTest, StdNumberConversion) {
-  const TextServices& text = PlatformTextServices();
+  const ITextServices& text = PlatformTextServices();
   std::uint32_t value = 7;
   EXPECT_HR(kOk, text.ParseUInt32(u"4294967295", &value));
   EXPECT_EQ(0xFFFFFFFFu, value);

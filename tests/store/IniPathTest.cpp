@@ -17,7 +17,7 @@ constexpr std::int32_t kMoreData = 234;
 // Stands in for the registry: stores `data` as the query would (at most the
 // room it is given) and reports `status`. `reportedBytes` overrides the byte
 // count it claims, to model data without a terminator or odd sizes.
-class FakeReader final : public PathValueReader {
+class FakeReader final : public IPathValueReader {
  public:
   explicit FakeReader(std::int32_t status, WString data = WString(), long reportedBytes = -1)
       : m_status(status), m_data(std::move(data)), m_reportedBytes(reportedBytes) {}
@@ -58,7 +58,7 @@ Located Split(WString path) {
   return {location.path, location.directory, location.fileName};
 }
 
-Located Resolve(PathValueReader& reader) { return Split(ConfiguredIniPath(reader)); }
+Located Resolve(IPathValueReader& reader) { return Split(ConfiguredIniPath(reader)); }
 
 void ExpectLocation(const Located& got, const WString& path, const WString& directory,
                     const WString& fileName) {

@@ -33,7 +33,7 @@ const std::string kSectionsLine =
     "LoadRegistry(): GetPrivateProfileString() failed to retrieve sections.";
 
 // Change reports counted by whoever watches the file.
-class CountedChanges final : public ChangeEvidence {
+class CountedChanges final : public IChangeEvidence {
  public:
   std::uint64_t ChangesSeen() override { return count; }
   std::uint64_t count = 0;
@@ -598,7 +598,7 @@ TEST_F(LoaderTest, SectionsReadFromAFileThatIsGoneAreNotServed) {
 
 // A profile service that answers from the file a test holds, and can stop a
 // call until the test lets it go on: a slow load, seen from other threads.
-class FileOfVersions final : public ProfileSource {
+class FileOfVersions final : public IProfileSource {
  public:
   // The file's one section S holds K=<value>.
   explicit FileOfVersions(WString value) : m_value(std::move(value)) {}
@@ -654,7 +654,7 @@ class FileOfVersions final : public ProfileSource {
 
 // The store's lock as threads take it, with a lookup that gives up rather
 // than hang when a load holds it.
-class ThreadLock final : public StoreLock {
+class ThreadLock final : public IStoreLock {
  public:
   void Enter() override { m_mutex.lock(); }
   void Leave() override { m_mutex.unlock(); }

@@ -11,12 +11,13 @@
 #include "platform/ScopedBstr.h"
 #include "platform/ScopedVariant.h"
 #include "tests/store/NameListCheck.h"
+#include "tests/support/BstrOf.h"
 
 namespace stavora {
 namespace {
 
 // A lock that counts, so that the automation calls can see it held.
-class CountingLock final : public StoreLock {
+class CountingLock final : public IStoreLock {
  public:
   void Enter() override {
     ++depth;
@@ -64,7 +65,7 @@ BSTR STDAPICALLTYPE FakeAlloc(const OLECHAR* text, UINT length) {
 const AutomationCalls kFakeCalls{&FakeCreate, &FakePut, &FakeAlloc};
 
 // One BSTR made from UTF-16 text, zeros included.
-ScopedBstr Name(const WString& text) { return ScopedBstr::FromText(text); }
+ScopedBstr Name(const WString& text) { return BstrOf(text); }
 
 class Lookups : public ::testing::Test {
  protected:

@@ -20,7 +20,7 @@ namespace testing_support {
 
 // Records how often it was entered and left, and whether it is held now;
 // runs `onLeave`, when set, as it is left.
-class RecordingLock final : public StoreLock {
+class RecordingLock final : public IStoreLock {
  public:
   void Enter() override {
     ++enters;
@@ -61,7 +61,7 @@ struct ProfileCall {
 // the way GetPrivateProfileStringW cuts it: a value to size - 1 units
 // returning size - 1, a list to size - 2 units ended by two zeros returning
 // size - 2. A scripted call may also throw.
-class ScriptedSource final : public ProfileSource {
+class ScriptedSource final : public IProfileSource {
  public:
   explicit ScriptedSource(const RecordingLock& lock) : m_lock(lock) {}
 

@@ -16,6 +16,7 @@
 #include "store/IniPath.h"
 #include "store/NameRule.h"
 #include "tests/store/NameListCheck.h"
+#include "tests/support/BstrOf.h"
 
 namespace stavora {
 namespace {
@@ -125,7 +126,7 @@ class LookupObject : public ::testing::Test {
   }
   // GetKey's value, or "<hr>" text when it does not return S_OK.
   WString Value(const WString& section, const WString& key) {
-    ScopedBstr s = ScopedBstr::FromText(section), k = ScopedBstr::FromText(key), value;
+    ScopedBstr s = BstrOf(section), k = BstrOf(key), value;
     const HRESULT hr = m_object->GetKey(s.Get(), k.Get(), value.Receive());
     if (hr != S_OK) return u"<" + ToText(static_cast<unsigned long>(hr)) + u">";
     return value.Text();
@@ -210,7 +211,7 @@ TEST_F(LookupObject, ListsAreUpperCasedInStoreOrder) {
   EXPECT_EQ(Sections(), (Names{u"ALPHA", u"BETA"}));
 
   for (const WString name : {u"alpha", u"Alpha", u"ALPHA"}) {
-    ScopedBstr section = ScopedBstr::FromText(name);
+    ScopedBstr section = BstrOf(name);
     ScopedVariant keys;
     EXPECT_EQ(m_object->GetSection(section.Get(), keys.Receive()), S_OK)
         << testing::PrintToString(name);
@@ -229,7 +230,7 @@ TEST_F(LookupObject, NamesMatchOnlyAsStoredAfterAsciiFolding) {
   EXPECT_EQ(Value(u"alpha", u"a "), u"<1>");
   EXPECT_EQ(Value(WString(u"alpha\0beta", 10), WString(u"a\0", 2)), u"x");
 
-  ScopedBstr cut = ScopedBstr::FromText(WString(u"Alpha\0beta", 10));
+  ScopedBstr cut = BstrOf(WString(u"Alpha\0beta", 10));
   ScopedVariant keys;
   EXPECT_EQ(m_object->GetSection(cut.Get(), keys.Receive()), S_OK);
   EXPECT_EQ(NamesIn(keys.Get()), Names{u"A"});
@@ -238,7 +239,7 @@ TEST_F(LookupObject, NamesMatchOnlyAsStoredAfterAsciiFolding) {
   keys.Reset();
   EXPECT_EQ(m_object->GetSection(nullptr, keys.Receive()), S_FALSE);
   EXPECT_EQ(keys.Type(), VT_EMPTY);
-  ScopedBstr key = ScopedBstr::FromText(u"a"), value;
+  ScopedBstr key = BstrOf(u"a"), value;
   EXPECT_EQ(m_object->GetKey(nullptr, key.Get(), value.Receive()), S_FALSE);
   ASSERT_NE(value.Get(), nullptr);
   EXPECT_EQ(value.Length(), 0u);
@@ -250,7 +251,7 @@ TEST_F(LookupObject, NamesMatchOnlyAsStoredAfterAsciiFolding) {
 
 TEST_F(LookupObject, MissingNamesAndNullOutPointers) {
   CreateOver(u"[alpha]\r\na=x\r\n");
-  ScopedBstr section = ScopedBstr::FromText(u"gamma"), key = ScopedBstr::FromText(u"b");
+  ScopedBstr section = BstrOf(u"gamma"), key = BstrOf(u"b");
   ScopedVariant keys;
   EXPECT_EQ(m_object->GetSection(section.Get(), keys.Receive()), S_FALSE);
   EXPECT_EQ(keys.Type(), VT_EMPTY);
@@ -258,7 +259,7 @@ TEST_F(LookupObject, MissingNamesAndNullOutPointers) {
   EXPECT_EQ(m_object->GetKey(section.Get(), key.Get(), value.Receive()), S_FALSE);
   ASSERT_NE(value.Get(), nullptr);
   EXPECT_EQ(value.Length(), 0u);
-  section = ScopedBstr::FromText(u"alpha");
+  section = BstrOf(u"alpha");
   value.Reset();
   EXPECT_EQ(m_object->GetKey(section.Get(), key.Get(), value.Receive()), S_FALSE);
   ASSERT_NE(value.Get(), nullptr);
@@ -272,7 +273,7 @@ TEST_F(LookupObject, MissingNamesAndNullOutPointers) {
 TEST_F(LookupObject, KeylessSectionAndEmptyValueAreServed) {
   CreateOver(u"[bare]\r\n[full]\r\nempty=\r\nk=v\r\n");
   EXPECT_EQ(Sections(), (Names{u"BARE", u"FULL"}));
-  ScopedBstr bare = ScopedBstr::FromText(u"bare");
+  ScopedBstr bare = BstrOf(u"bare");
   ScopedVariant keys;
   EXPECT_EQ(m_object->GetSection(bare.Get(), keys.Receive()), S_OK);
   EXPECT_EQ(NamesIn(keys.Get()), Names{});

@@ -60,7 +60,7 @@ Bytes Batch(const std::vector<WString>& names, std::size_t padTo = 4) {
 // upper-cased on its own by the system's table, so lengths never change),
 // over a part of that table: a to z, and the Latin-1 letters U+00E0 to
 // U+00FE but U+00F7, each one below by 0x20. It records the names it is given.
-class FoldingComparison final : public FileNameComparison {
+class FoldingComparison final : public IFileNameComparison {
  public:
   bool SameFileName(WStringView recorded, WStringView watched) const override {
     given.emplace_back(recorded);
@@ -86,14 +86,14 @@ class FoldingComparison final : public FileNameComparison {
 // Runs the match on the first `reported` bytes, copied into a block of exactly
 // that size.
 bool Matches(const Bytes& bytes, std::size_t reported, WStringView fileName = kIniName,
-             const FileNameComparison& sameName = FoldingComparison()) {
+             const IFileNameComparison& sameName = FoldingComparison()) {
   std::unique_ptr<unsigned char[]> exact(new unsigned char[reported]);
   if (reported != 0) std::memcpy(exact.get(), bytes.data(), reported);
   return ChangesNameFile(exact.get(), reported, fileName, sameName);
 }
 
 bool Matches(const Bytes& bytes, WStringView fileName = kIniName,
-             const FileNameComparison& sameName = FoldingComparison()) {
+             const IFileNameComparison& sameName = FoldingComparison()) {
   return Matches(bytes, bytes.size(), fileName, sameName);
 }
 

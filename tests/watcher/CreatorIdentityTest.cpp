@@ -21,7 +21,7 @@ namespace {
 thread_local std::string t_account = "process";
 
 // Tokens are numbers 1, 2, ... standing for accounts.
-class AccountTokens final : public ThreadTokens {
+class AccountTokens final : public IThreadTokens {
  public:
   Token OpenCurrentThreadToken() override {
     if (t_account == "process") return kNoToken;
@@ -42,7 +42,7 @@ class AccountTokens final : public ThreadTokens {
 
 // A file with one section S holding K=secret that only `reader` may read;
 // anyone else is denied: every call returns 0, though the file has bytes.
-class FileForOneAccount final : public ProfileSource {
+class FileForOneAccount final : public IProfileSource {
  public:
   explicit FileForOneAccount(std::string reader) : m_reader(std::move(reader)) {}
   std::uint32_t GetString(const char16_t* section, const char16_t* key, char16_t* buffer,
@@ -70,7 +70,7 @@ class FileForOneAccount final : public ProfileSource {
   std::string m_reader;
 };
 
-class MutexLock final : public StoreLock {
+class MutexLock final : public IStoreLock {
  public:
   void Enter() override { m_mutex.lock(); }
   void Leave() override { m_mutex.unlock(); }
