@@ -59,6 +59,16 @@ std::vector<std::string> ProductLines(REGSAM view, HKEY root = HKEY_LOCAL_MACHIN
 }
 std::string ProductDump(REGSAM view, HKEY root = HKEY_LOCAL_MACHINE) { return Joined(ProductLines(view, root)); }
 
+// The entries both bitnesses share (all but CLSID and Interface), as `view`
+// shows them.
+std::vector<std::string> SharedLines(REGSAM view) {
+  std::vector<std::string> shared;
+  for (const std::string& line : ProductLines(view)) {
+    if (line.compare(0, 6, "CLSID\\") != 0 && line.compare(0, 10, "Interface\\") != 0) shared.push_back(line);
+  }
+  return shared;
+}
+
 // `lines` without those of this bitness's own type-library file entry, which
 // the two registrations share a key with.
 std::string WithoutOwnTypeLibraryFile(const std::vector<std::string>& lines) {
@@ -234,10 +244,7 @@ TEST_F(OtherBitnessTest, UnregisteringThisBitnessLeavesTheOtherOneAsItWas) {
   const std::vector<std::string> other = ProductLines(kOtherView);
   ASSERT_NE(std::string::npos, Joined(other).find("Stavora.StavoraLookup\\CurVer")) << Joined(other);
   // The shared entries, as this process's view shows them.
-  std::vector<std::string> shared;
-  for (const std::string& line : ProductLines(kOwnView)) {
-    if (line.compare(0, 6, "CLSID\\") != 0 && line.compare(0, 10, "Interface\\") != 0) shared.push_back(line);
-  }
+  const std::vector<std::string> shared = SharedLines(kOwnView);
 
   ASSERT_EQ(0, Regsvr32(L"/u /s \"" + m_dll + L"\""));
   EXPECT_EQ(WithoutOwnTypeLibraryFile(other), ProductDump(kOtherView));
@@ -299,10 +306,7 @@ TEST_F(OtherBitnessTest, OtherBitnessFileIsLookedForAsThatBitnessSeesIt) {
     ASSERT_TRUE(SetStringInView(HKEY_LOCAL_MACHINE, std::wstring(kClasses) + L"\\CLSID\\" + kClsid + L"\\InprocServer32",
                                 nullptr, c.named, kOtherView, c.type));
     const std::vector<std::string> other = ProductLines(kOtherView);
-    std::vector<std::string> shared;
-    for (const std::string& line : ProductLines(kOwnView)) {
-      if (line.compare(0, 6, "CLSID\\") != 0 && line.compare(0, 10, "Interface\\") != 0) shared.push_back(line);
-    }
+    const std::vector<std::string> shared = SharedLines(kOwnView);
 
     ASSERT_EQ(0, Regsvr32(L"/u /s \"" + m_dll + L"\""));
     EXPECT_EQ(WithoutOwnTypeLibraryFile(other), ProductDump(kOtherView));
