@@ -7,11 +7,12 @@
 #include <oleauto.h>
 
 #include <atomic>
-#include <optional>
+#include <memory>
 
 #include "store/CriticalSection.h"
 #include "resources/Stavora.h"
 #include "store/Loader.h"
+#include "store/ProfileSource.h"
 #include "store/ServedStore.h"
 #include "store/StavoraLoader.h"
 #include "store/Store.h"
@@ -19,23 +20,47 @@
 
 namespace stavora {
 
-class CStavoraLookup : public StavoraLoader, public IStavoraLookup {
+// Everything a reload uses, shared by the object and its watcher thread. The
+// final release waits for that thread only so long
+// (DirectoryWatcher::kReleaseWaitMilliseconds): a thread still held up then in
+// a call to the file system (a share that does not answer) ends on its own
+// once the call returns, and whichever of the two lets go last frees this.
+class LookupState final : public StavoraLoader {
+ public:
+  explicit LookupState(std::shared_ptr<IProfileSource> source) : m_source(std::move(source)) {}
+  LookupState(const LookupState&) = delete;
+  LookupState& operator=(const LookupState&) = delete;
+
+  // Reads the INI file aside and swaps it in under m_lock (LoadStore), then
+  // writes what the load reported to the log.
+  LoadResult LoadRegistry(EmptyFile emptyFile) override;
+
+  SectionMap m_sections;
+  CriticalSection m_lock;
+  ServedStore m_served{m_sections, m_lock};
+  // Set when the object is being released: a reload under way stops at its
+  // next call of the profile service, since nobody reads this store again.
+  std::atomic<bool> m_releasing{false};
+  WString m_iniPath;
+  // Called from the creating thread and the watcher thread, at times at once.
+  std::shared_ptr<IProfileSource> m_source;
+  // Declared last, so gone first: its thread uses everything above.
+  DirectoryWatcher m_watcher;
+};
+
+class CStavoraLookup : public IStavoraLookup {
  public:
   // Resolves the path (registry value StavoraPath, else the default), loads
   // the file and starts the watcher. Only an exception (memory, or the log
   // writer unable to start) reports a failure; every other one is logged and
   // leaves an empty or partial store, or no reloads.
   CStavoraLookup();
-  // Stops the watcher thread first (waiting for it), then frees the path,
-  // the lock and the store.
-  ~CStavoraLookup() override;
+  // Stops the watcher, waiting for its thread at most
+  // DirectoryWatcher::kReleaseWaitMilliseconds, and lets go of the state.
+  virtual ~CStavoraLookup();
 
   CStavoraLookup(const CStavoraLookup&) = delete;
   CStavoraLookup& operator=(const CStavoraLookup&) = delete;
-
-  // Reads the INI file aside and swaps it in under m_lock (LoadStore), then
-  // writes what the load reported to the log.
-  LoadResult LoadRegistry(EmptyFile emptyFile) override;
 
   // The names of all sections, in store order: S_OK.
   HRESULT STDMETHODCALLTYPE GetSections(VARIANT* sections) override;
@@ -45,19 +70,14 @@ class CStavoraLookup : public StavoraLoader, public IStavoraLookup {
   HRESULT STDMETHODCALLTYPE GetKey(BSTR section, BSTR key, BSTR* value) override;
 
   // The upper-cased INI path this object serves.
-  const WString& IniPath() const { return m_iniPath; }
+  const WString& IniPath() const { return m_state->m_iniPath; }
+
+ protected:
+  // Reads the file through `source` instead of the profile-string service.
+  explicit CStavoraLookup(std::shared_ptr<IProfileSource> source);
 
  private:
-  SectionMap m_sections;
-  CriticalSection m_lock;
-  ServedStore m_served{m_sections, m_lock};
-  // Set when the object is being released: a reload under way on the watcher
-  // thread stops at its next call of the profile service.
-  std::atomic<bool> m_releasing{false};
-  // Held in place, like the watcher itself, but stoppable before m_iniPath
-  // goes although it is declared ahead of it.
-  std::optional<DirectoryWatcher> m_watcher;
-  WString m_iniPath;
+  std::shared_ptr<LookupState> m_state;
 };
 
 }  // namespace stavora

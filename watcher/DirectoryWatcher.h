@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "platform/ScopedHandles.h"
 #include "platform/WString.h"
@@ -39,11 +40,18 @@ class DirectoryWatcher final : public IChangeEvidence {
   // How long the creating thread waits for the first change read to be
   // pending before it loads the file all the same.
   static constexpr DWORD kStartWaitMilliseconds = 2000;
+  // How long a release waits for the thread to end (Stop). The thread ends
+  // within milliseconds unless a call of the file system holds it up: a
+  // profile call, an open of the folder or a look at it, on a share that
+  // does not answer, can take tens of seconds.
+  static constexpr DWORD kReleaseWaitMilliseconds = 1000;
 
   // Idle: no thread, no directory handle, stop flag clear.
   DirectoryWatcher();
 
-  // Stops the thread and waits for it without a time limit, then closes the
+  // Stops the thread and waits for it without a time limit, unless the
+  // thread holds an owner (Start): the owner then goes only after the thread
+  // is done with the watcher, and nothing is waited for. Then closes the
   // thread and directory handles. Returns at once when no thread runs.
   ~DirectoryWatcher();
 
@@ -53,10 +61,18 @@ class DirectoryWatcher final : public IChangeEvidence {
   // Takes the INI file's location (names already upper-cased by the name
   // rule), keeps `target` (not owned) and `reload`, and the calling thread's
   // impersonation token, if it has one, and starts the thread, which reads
-  // under that token. Failures are logged, not returned. Called once; later
-  // calls are ignored. An exception (memory) leaves to the caller with no
-  // thread running.
-  void Start(const IniLocation& location, StavoraLoader* target, ReloadOperation reload);
+  // under that token. The thread holds `owner` (the block that holds this
+  // watcher and the target, if any) and a reference to the module its code
+  // is in until it ends, so that both outlive a Stop that gave up waiting.
+  // Failures are logged, not returned. Called once; later calls are ignored.
+  // An exception (memory) leaves to the caller with no thread running.
+  void Start(const IniLocation& location, StavoraLoader* target, ReloadOperation reload,
+             std::shared_ptr<void> owner = nullptr);
+
+  // Sets the stop flag, wakes the thread and waits for it to end, at most
+  // `waitMilliseconds`. True when it ended, or none ran. A thread that is
+  // in a reload stops at the reload's next call of the profile service.
+  bool Stop(DWORD waitMilliseconds);
 
   // On the creating thread, after Start: waits until the first change read
   // is pending (true), or the thread could not start or open the directory,
@@ -86,7 +102,8 @@ class DirectoryWatcher final : public IChangeEvidence {
     alignas(DWORD) unsigned char records[kBufferBytes];
   };
 
-  void StartFileNotificationThread();
+  struct ThreadStart;
+  void StartFileNotificationThread(std::shared_ptr<void> owner);
   static DWORD WINAPI ThreadMain(LPVOID parameter);
   void SetUpDirectoryWatcher();
   bool OpenDirectory();
@@ -114,6 +131,9 @@ class DirectoryWatcher final : public IChangeEvidence {
   std::atomic<bool> m_reloadOnceWatching{false};
   std::atomic<std::uint64_t> m_changesSeen{0};
   DWORD m_threadId = 0;
+  // Set by the thread once it no longer uses the watcher, before it lets go
+  // of its owner.
+  std::atomic<bool> m_threadDone{false};
   ThreadTokensWin32 m_tokens;
   CreatorIdentity m_creator{m_tokens};
   // Watcher thread only, from here on.

@@ -12,6 +12,7 @@
 #include "watcher/DirectoryWatcher.h"
 
 #include <cstring>
+#include <memory>
 #include <optional>
 
 #include "logging/Logger.h"
@@ -117,19 +118,28 @@ DirectoryWatcher::DirectoryWatcher()
     : m_stop(false), m_target(nullptr), m_reload(nullptr) {}
 
 DirectoryWatcher::~DirectoryWatcher() {
-  m_stop = true;
-  if (m_thread) {
-    // Fails only when the thread has ended already; the wait then returns at
-    // once, so the result is not needed.
-    QueueUserAPC(WakeUp, m_thread.Get(), 0);
-    WaitForSingleObject(m_thread.Get(), INFINITE);
+  // A thread that holds an owner has let go of it, and so of this watcher,
+  // by the time the owner goes: on its own stack, or before another thread
+  // takes the owner down. Either way there is nothing to wait for.
+  if (m_thread && !m_threadDone.load(std::memory_order_acquire) &&
+      GetCurrentThreadId() != m_threadId) {
+    (void)Stop(INFINITE);
   }
-  // The thread has ended (or never existed): the members close its handle and
-  // the directory handle, ours alone now.
+  // The thread has ended (or never existed, or is done with the watcher):
+  // the members close its handle and the directory handle, ours alone now.
+}
+
+bool DirectoryWatcher::Stop(DWORD waitMilliseconds) {
+  m_stop = true;
+  if (!m_thread || m_threadDone.load(std::memory_order_acquire)) return true;
+  // Fails only when the thread has ended already; the wait then returns at
+  // once, so the result is not needed.
+  QueueUserAPC(WakeUp, m_thread.Get(), 0);
+  return WaitForSingleObject(m_thread.Get(), waitMilliseconds) == WAIT_OBJECT_0;
 }
 
 void DirectoryWatcher::Start(const IniLocation& location, StavoraLoader* target,
-                             ReloadOperation reload) {
+                             ReloadOperation reload, std::shared_ptr<void> owner) {
   if (m_thread) return;
   if (target == nullptr || reload == nullptr) {
     WriteLogLine(kNoTarget);
@@ -142,12 +152,35 @@ void DirectoryWatcher::Start(const IniLocation& location, StavoraLoader* target,
   m_creator.CaptureOnCreatingThread();
   // Without the event the creating thread does not wait for the first read.
   m_started.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  StartFileNotificationThread();
+  StartFileNotificationThread(std::move(owner));
 }
 
-void DirectoryWatcher::StartFileNotificationThread() {
-  m_thread.Reset(CreateThread(nullptr, 0, ThreadMain, this, 0, &m_threadId));
-  if (!m_thread) WriteLogLine(kThreadFailed);
+// What the thread is given: the watcher, the owner it holds until it ends,
+// and its reference to the module, given back as it exits.
+struct DirectoryWatcher::ThreadStart {
+  DirectoryWatcher* watcher;
+  std::shared_ptr<void> owner;
+  HMODULE module;
+};
+
+void DirectoryWatcher::StartFileNotificationThread(std::shared_ptr<void> owner) {
+  auto start = std::make_unique<ThreadStart>(ThreadStart{this, std::move(owner), nullptr});
+  // A thread that outlives its object runs this module's code: a reference
+  // keeps the module loaded until the thread has left it. Without one (it
+  // cannot fail for an address in a loaded module) the thread runs all the
+  // same.
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                          reinterpret_cast<LPCWSTR>(&DirectoryWatcher::ThreadMain),
+                          &start->module)) {
+    start->module = nullptr;
+  }
+  m_thread.Reset(CreateThread(nullptr, 0, ThreadMain, start.get(), 0, &m_threadId));
+  if (!m_thread) {
+    if (start->module != nullptr) FreeLibrary(start->module);
+    WriteLogLine(kThreadFailed);
+    return;
+  }
+  (void)start.release();  // the thread's now
 }
 
 bool DirectoryWatcher::WaitUntilWatching() {
@@ -178,7 +211,8 @@ void DirectoryWatcher::SignalStarted(bool watching) {
 }
 
 DWORD WINAPI DirectoryWatcher::ThreadMain(LPVOID parameter) {
-  auto* watcher = static_cast<DirectoryWatcher*>(parameter);
+  std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
+  DirectoryWatcher* watcher = start->watcher;
   // Reads as the account that created the object; a token that cannot be
   // taken on leaves the process's, and says so.
   if (!watcher->m_creator.AdoptOnWatcherThread()) LogOnWatcherThread(kTokenRefused);
@@ -187,6 +221,12 @@ DWORD WINAPI DirectoryWatcher::ThreadMain(LPVOID parameter) {
   (void)CompletedOnWatcherThread([watcher] { watcher->SetUpDirectoryWatcher(); });
   watcher->SignalStarted(false);  // if it never came to watch
   watcher->m_creator.RevertOnWatcherThread();
+  // The last use of the watcher. Letting go of the owner may free it, here,
+  // when the object has been released meanwhile.
+  watcher->m_threadDone.store(true, std::memory_order_release);
+  const HMODULE module = start->module;
+  start.reset();
+  if (module != nullptr) FreeLibraryAndExitThread(module, 0);
   return 0;
 }
 void DirectoryWatcher::SetUpDirectoryWatcher() {

@@ -11,7 +11,13 @@
 #include <string>
 #include <vector>
 
+#include <atomic>
+#include <functional>
+#include <mutex>
+
 #include "platform/ScopedBstr.h"
+#include "platform/ScopedHandles.h"
+#include "store/ProfileSourceWin32.h"
 #include "platform/ScopedVariant.h"
 #include "store/IniPath.h"
 #include "store/NameRule.h"
@@ -75,19 +81,42 @@ void WriteIni(const WString& path, const WString& text) {
   ASSERT_EQ(written, content.size() * 2);
 }
 
-// Saves `text` to `path` 200 ms after its thread starts.
-struct SaveLater {
-  WString path;
-  WString text;
-  ULONGLONG savedAt = 0;
-
-  static DWORD WINAPI Run(LPVOID parameter) {
-    auto* save = static_cast<SaveLater*>(parameter);
-    Sleep(200);
-    WriteIni(save->path, save->text);
-    save->savedAt = GetTickCount64();
-    return 0;
+// The real profile service, with its calls counted; once armed, a call waits
+// (for `letGo`, at most 20 s) as a call to a share that does not answer does.
+class HeldUpSource final : public IProfileSource {
+ public:
+  std::uint32_t GetString(const char16_t* section, const char16_t* key, char16_t* buffer,
+                          std::uint32_t size, const WString& path) override {
+    const int call = ++calls;
+    if (armed.exchange(false)) {
+      SetEvent(entered.Get());
+      WaitForSingleObject(letGo.Get(), 20000);
+    }
+    const std::uint32_t stored = m_real.GetString(section, key, buffer, size, path);
+    if (call == duringCall && during) during();
+    return stored;
   }
+  std::int64_t GetFileSize(const WString& path) override { return m_real.GetFileSize(path); }
+  FileState GetFileState(const WString& path) override {
+    if (!freezeState) return m_real.GetFileState(path);
+    std::call_once(m_firstState, [&] { m_state = m_real.GetFileState(path); });
+    return m_state;
+  }
+
+  std::atomic<int> calls{0};
+  // Runs `during` after call number `duringCall` has read.
+  int duringCall = 0;
+  std::function<void()> during;
+  // Answers every look at the file's state as the first one was answered.
+  bool freezeState = false;
+  std::atomic<bool> armed{false};
+  ScopedHandle entered{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  ScopedHandle letGo{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+
+ private:
+  ProfileSourceWin32 m_real;
+  std::once_flag m_firstState;
+  FileState m_state;
 };
 
 class LookupObject : public ::testing::Test {
@@ -113,10 +142,11 @@ class LookupObject : public ::testing::Test {
   }
 
   // Writes the INI file, points the registry value at it and builds an object.
-  void CreateOver(const WString& iniText) {
+  void CreateOver(const WString& iniText, std::shared_ptr<IProfileSource> source = nullptr) {
     WriteIni(m_iniPath, iniText);
     m_value.SetTerminated(m_iniPath);
-    m_object = std::make_unique<DirectLookup>();
+    m_object = source ? std::make_unique<DirectLookup>(std::move(source))
+                      : std::make_unique<DirectLookup>();
   }
 
   Names Sections() {
@@ -329,37 +359,66 @@ TEST_F(LookupObject, SeesTheFileDeletedAndCreatedAgain) {
 }
 
 // The watcher's first read is pending before the object reads the file, so
-// a save made while that read runs (seconds for a large file) brings a
-// reload, and the object serves the saved file.
+// a save made while that read runs brings a reload, even one that leaves the
+// file's size and time as they were (a save within one tick of a coarse
+// file-system clock, made here by answering the file's state as it was).
 TEST_F(LookupObject, SaveMadeWhileCreationLoadsIsServed) {
-  WString text;
-  for (int s = 0; s < 150; ++s) {
-    text += u"[s" + ToText(s) + u"]\r\n";
-    for (int k = 0; k < 10; ++k) text += u"k" + ToText(k) + u"=v\r\n";
-  }
-  WriteIni(m_iniPath, text + u"[probe]\r\nkey=before\r\n");
-  m_value.SetTerminated(m_iniPath);
-
-  const ULONGLONG start = GetTickCount64();
-  SaveLater saver{m_iniPath, text + u"[probe]\r\nkey=saved during creation\r\n"};
-  HANDLE thread = CreateThread(nullptr, 0, SaveLater::Run, &saver, 0, nullptr);
-  ASSERT_NE(thread, nullptr);
-  m_object = std::make_unique<DirectLookup>();
-  const ULONGLONG created = GetTickCount64();
-  WaitForSingleObject(thread, INFINITE);
-  CloseHandle(thread);
-  ASSERT_NE(saver.savedAt, 0u);
-  std::cout << "saved " << saver.savedAt - start << " ms after creation began, which took "
-            << created - start << " ms\n";
-  ASSERT_LT(saver.savedAt, created) << "the save came after creation: nothing was tested";
+  auto source = std::make_shared<HeldUpSource>();
+  source->freezeState = true;
+  source->duringCall = 3;  // the section list, a key list, then this value
+  source->during = [this] { WriteIni(m_iniPath, u"[main]\r\nkey=saved!\r\n"); };
+  CreateOver(u"[main]\r\nkey=before\r\n", source);
+  ASSERT_GE(source->calls.load(), 3) << "the save was not made during creation's read";
 
   WString answer;
-  for (int poll = 0; poll < 1000; ++poll) {
-    answer = Value(u"probe", u"key");
-    if (answer == u"saved during creation") break;
+  for (int poll = 0; poll < 250; ++poll) {
+    answer = Value(u"main", u"key");
+    if (answer == u"saved!") break;
     Sleep(20);
   }
-  EXPECT_EQ(answer, u"saved during creation") << "the save made during creation was never served";
+  EXPECT_EQ(answer, u"saved!") << "the save made during creation was never served";
+}
+
+// Creation reads the file once: the section list, each section's key list
+// and each value, 1 + 3 + 9 calls here, and no second read follows it.
+TEST_F(LookupObject, CreationReadsTheFileOnce) {
+  auto source = std::make_shared<HeldUpSource>();
+  CreateOver(u"[a]\r\n1=x\r\n2=y\r\n[b]\r\n1=x\r\n2=y\r\n3=z\r\n[c]\r\n1=x\r\n2=y\r\n3=z\r\n4=w\r\n",
+             source);
+  EXPECT_EQ(source->calls.load(), 13);
+  Sleep(2 * DirectoryWatcher::kSleepMilliseconds);
+  EXPECT_EQ(source->calls.load(), 13) << "the file was read again with no change made";
+  EXPECT_EQ(Value(u"c", u"4"), u"w");
+}
+
+// A reload held up in a call of the profile service (a share that does not
+// answer) holds up the final release only for the bound; the thread ends
+// once the call returns, and the state it shared with the object goes then.
+TEST_F(LookupObject, ReleaseDuringAHeldUpReloadReturnsWithinItsBound) {
+  auto source = std::make_shared<HeldUpSource>();
+  CreateOver(u"[main]\r\nkey=before\r\n", source);
+  source->armed = true;
+  bool entered = false;
+  for (int attempt = 0; attempt < 10 && !entered; ++attempt) {
+    WriteIni(m_iniPath, u"[main]\r\nkey=after\r\n");
+    entered = WaitForSingleObject(source->entered.Get(), 1500) == WAIT_OBJECT_0;
+  }
+  ASSERT_TRUE(entered) << "no reload reached the profile service";
+
+  const ULONGLONG start = GetTickCount64();
+  m_object.reset();
+  const ULONGLONG released = GetTickCount64() - start;
+  std::cout << "final release with a reload held up: " << released << " ms\n";
+  EXPECT_LT(released, 3 * DirectoryWatcher::kReleaseWaitMilliseconds)
+      << "the release waited for the held-up call";
+
+  SetEvent(source->letGo.Get());
+  bool freed = false;
+  for (int poll = 0; poll < 500 && !freed; ++poll) {
+    freed = source.use_count() == 1;
+    if (!freed) Sleep(20);
+  }
+  EXPECT_TRUE(freed) << "the state was not freed after its thread ended";
 }
 
 TEST_F(LookupObject, DestroyedAtOnceAfterCreation) {

@@ -1,6 +1,10 @@
 // The lookup class without its COM forms, for tests that build and destroy it
 // directly: IUnknown and IDispatch are answered trivially (no COM in play).
+// It may read through a profile service of the test's own.
 #pragma once
+
+#include <memory>
+#include <utility>
 
 #include "store/StavoraLookup.h"
 
@@ -8,6 +12,9 @@ namespace stavora {
 
 class DirectLookup final : public CStavoraLookup {
  public:
+  DirectLookup() = default;
+  explicit DirectLookup(std::shared_ptr<IProfileSource> source) : CStavoraLookup(std::move(source)) {}
+
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
     if (out != nullptr) *out = nullptr;
     return E_NOINTERFACE;
