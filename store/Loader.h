@@ -1,5 +1,5 @@
 // Reading an INI file through the profile-string service into a store built
-// aside, and serving it: the body of CStavoraLookup::LoadRegistry.
+// aside, and serving it: the body of LookupState::LoadRegistry.
 #pragma once
 
 #include <atomic>

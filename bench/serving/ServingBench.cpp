@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -50,7 +51,7 @@ class Latencies {
   // The upper edge of the bucket holding the sample of nearest rank.
   double Percentile(double fraction) const {
     if (m_count == 0) return 0;
-    std::uint64_t rank = static_cast<std::uint64_t>(fraction * static_cast<double>(m_count));
+    std::uint64_t rank = static_cast<std::uint64_t>(std::ceil(fraction * static_cast<double>(m_count)));
     if (rank < 1) rank = 1;
     std::uint64_t seen = 0;
     for (std::size_t i = 0; i < m_fine.size(); ++i) {
@@ -147,23 +148,17 @@ Outcome Measure(const CLSID& lookupClass, int sections, int saves) {
       Sleep(kSaveIntervalMs);
       done = true;
     });
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    const double microsecondsPerTick = 1e6 / static_cast<double>(frequency.QuadPart);
+    Stopwatch call;
     while (!done.load(std::memory_order_relaxed)) {
-      BSTR value = nullptr;
-      LARGE_INTEGER before;
-      LARGE_INTEGER after;
-      QueryPerformanceCounter(&before);
-      const HRESULT result = lookup->GetKey(section.Get(), key.Get(), &value);
-      QueryPerformanceCounter(&after);
-      outcome.latencies.Add(static_cast<double>(after.QuadPart - before.QuadPart) * microsecondsPerTick);
-      const UINT length = value == nullptr ? 0 : SysStringLen(value);
-      if (result != S_OK || value == nullptr || expected.compare(0, std::wstring::npos, value, length) != 0) {
+      stavora::ScopedBstr value;
+      call.Restart();
+      const HRESULT result = lookup->GetKey(section.Get(), key.Get(), value.Receive());
+      outcome.latencies.Add(call.Microseconds());
+      const std::size_t length = value.Length();
+      if (result != S_OK || value.Get() == nullptr || expected.compare(0, std::wstring::npos, value.Get(), length) != 0) {
         ++outcome.wrong;
         if (length == 0) ++outcome.empty;
       }
-      SysFreeString(value);
     }
     saver.join();
     outcome.saves = saved;
