@@ -16,7 +16,7 @@
 #include "logging/LogFilesWin32.h"
 #include "platform/ScopedHandles.h"
 #include "platform/WideText.h"
-#include "store/NameRule.h"
+#include "platform/WString.h"
 
 namespace stavora {
 namespace {

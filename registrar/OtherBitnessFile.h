@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "registrar/ServerRegistration.h"
-#include "store/NameRule.h"
+#include "platform/WString.h"
 
 namespace stavora {
 

@@ -145,9 +145,11 @@ KeptRegistration ReadKeptRegistration(IRegistrationHost& host, bool perUser, con
   // A registration whose file is gone is not kept alive. The file is looked
   // for as the other bitness would find it.
   if (kept.serverFile.empty()) return kept;
-  const OtherBitnessFile file =
-      LocateOtherBitnessFile(kept.serverFile, server.type == regtype::kExpandString, host.OwnView(),
-                             [&host](const WString& name, WString* value) { return host.EnvironmentVariable(name, value); });
+  const auto environment = [&host](const WString& name, WString* value) {
+    return host.EnvironmentVariable(name, value);
+  };
+  const OtherBitnessFile file = LocateOtherBitnessFile(
+      kept.serverFile, server.type == regtype::kExpandString, host.OwnView(), environment);
   if (!host.FileExists(file.path, file.withoutRedirection)) return kept;
   kept.present = true;
   for (const char16_t* const* tree = shared.sharedTrees; *tree != nullptr; ++tree) {

@@ -151,14 +151,13 @@ WString Portable(const std::wstring& text) { return WString(text.begin(), text.e
 }  // namespace
 
 Wow64Queries SystemWow64Queries() {
-  Wow64Queries queries{nullptr, nullptr};
+  Wow64Queries queries{nullptr, &IsWow64Process};
+  // IsWow64Process2 came with Windows 10, version 1511: looked up by name.
   HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
   if (kernel32 == nullptr) return queries;
-  // Through void*: the entry points' real types are those of the members.
+  // Through void*: the entry point's real type is that of the member.
   queries.isWow64Process2 = reinterpret_cast<decltype(queries.isWow64Process2)>(
       reinterpret_cast<void*>(GetProcAddress(kernel32, "IsWow64Process2")));
-  queries.isWow64Process = reinterpret_cast<decltype(queries.isWow64Process)>(
-      reinterpret_cast<void*>(GetProcAddress(kernel32, "IsWow64Process")));
   return queries;
 }
 
@@ -218,36 +217,23 @@ std::int32_t ModuleRegistrationHost::UpdateClassRows(bool registering, const Scr
 
 namespace {
 
-using DisableRedirectionFunction = BOOL(WINAPI*)(PVOID* oldValue);
-using RevertRedirectionFunction = BOOL(WINAPI*)(PVOID oldValue);
-
 // Turns WOW64's file-system redirection off for the calling thread while it
-// lives, where the system has it; a process that is not under WOW64 has
-// nothing to turn off.
+// lives; in a process that is not under WOW64 there is nothing to turn off,
+// and the call fails.
 class RedirectionOff {
  public:
-  RedirectionOff() {
-    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    if (kernel32 == nullptr) return;
-    // Through void*: the entry points' real types are declared above.
-    const auto disable = reinterpret_cast<DisableRedirectionFunction>(
-        reinterpret_cast<void*>(GetProcAddress(kernel32, "Wow64DisableWow64FsRedirection")));
-    m_revert = reinterpret_cast<RevertRedirectionFunction>(
-        reinterpret_cast<void*>(GetProcAddress(kernel32, "Wow64RevertWow64FsRedirection")));
-    m_off = disable != nullptr && m_revert != nullptr && disable(&m_old) != FALSE;
-  }
+  RedirectionOff() : m_off(Wow64DisableWow64FsRedirection(&m_old) != FALSE) {}
   ~RedirectionOff() {
     // Must be undone on this thread before it touches another file; a revert
     // that fails leaves nothing else to try.
-    if (m_off) (void)m_revert(m_old);
+    if (m_off) (void)Wow64RevertWow64FsRedirection(m_old);
   }
   RedirectionOff(const RedirectionOff&) = delete;
   RedirectionOff& operator=(const RedirectionOff&) = delete;
 
  private:
-  RevertRedirectionFunction m_revert = nullptr;
   PVOID m_old = nullptr;
-  bool m_off = false;
+  bool m_off;
 };
 
 }  // namespace

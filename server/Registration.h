@@ -96,7 +96,7 @@ struct Wow64Queries {
   BOOL(WINAPI* isWow64Process)(HANDLE process, PBOOL wow64);
 };
 
-// This system's, looked up in kernel32 by name.
+// This system's: IsWow64Process directly, IsWow64Process2 where kernel32 has it.
 Wow64Queries SystemWow64Queries();
 
 // Whether this 32-bit process runs under WOW64, so that a 64-bit registry

@@ -32,8 +32,6 @@ class TypeInfoCache {
   // present. Failures are retried by the next call.
   HRESULT EnsureLoaded();
 
-  // Whether the name cache is built (for tests and benchmarks).
-
   // Releases the type information and frees the name cache; registered as a
   // termination callback of the module.
   static void CleanUp(void* cache);
