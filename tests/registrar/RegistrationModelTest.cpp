@@ -433,24 +433,18 @@ TEST_F(RegistrationModelTest, OtherBitnessFileIsLookedForAsThatBitnessSeesIt) {
     const WString server = WString(u"HKLM\\Software\\Classes\\") +
                            (other == Caller::k32On64 ? u"Wow6432Node\\" : u"") +
                            u"CLSID\\{5D3E8C21-9B47-4F0A-8C6E-2B71D4A9E013}\\InprocServer32";
-    std::vector<std::uint8_t> value;
-    for (char16_t unit : WString(c.named)) {
-      value.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-      value.push_back(static_cast<std::uint8_t>(unit >> 8));
-    }
-    value.insert(value.end(), {0, 0});
     const std::uint32_t type = c.expand ? regtype::kExpandString : regtype::kString;
 
     // The other bitness registered alone, its file where the case puts it.
     ModelMachine alone;
     alone.files = {c.file, c.unregistering == Caller::k64On64 ? kDll64 : kDll32};
     ASSERT_EQ(HrText(0), HrText(alone.Register(other, false)));
-    alone.registry.AddValue(server, u"", type, value);
+    alone.registry.AddStringValue(server, u"", c.named, type);
 
     ModelMachine both;
     both.files = alone.files;
     ASSERT_EQ(HrText(0), HrText(both.Register(other, false)));
-    both.registry.AddValue(server, u"", type, value);
+    both.registry.AddStringValue(server, u"", c.named, type);
     ASSERT_EQ(HrText(0), HrText(both.Register(c.unregistering, false)));
     ASSERT_EQ(HrText(0), HrText(both.Unregister(c.unregistering, false)));
     EXPECT_EQ(Text(alone.Dump()), Text(both.Dump())) << "the other bitness's registration was not kept whole";

@@ -47,9 +47,9 @@ class LoaderTest : public ::testing::Test {
     EXPECT_EQ(0u, source.Unanswered()) << "scripted answers left unasked";
   }
 
-  // One load, its lines written as the lookup object writes them.
+  // One load as `request` asks, its lines written as the lookup object
+  // writes them.
   LoadResult Load(EmptyFile emptyFile = EmptyFile::kServe) {
-    LoadRequest request;
     request.emptyFile = emptyFile;
     const LoadReport report = LoadStore(served, source, kPath, request);
     WriteLogLines(report.logLines);
@@ -90,6 +90,7 @@ class LoaderTest : public ::testing::Test {
   ScriptedSource source;
   SectionMap store;
   ServedStore served;
+  LoadRequest request;
 };
 
 TEST_F(LoaderTest, ReadsListsThenValuesAndStoresUpperCasedNames) {
@@ -191,13 +192,22 @@ TEST_F(LoaderTest, MissingFileLogsBothLinesAndLeavesTheStoreEmpty) {
   source.SetFileSize(-1);
   source.AnswerNothing();
   source.AnswerNothing();
-  // The first find is held, the second confirms it: the file stayed gone.
+  // The first find is held, a look under the lock; the second confirms it,
+  // the file stayed gone, and it is served: a look and a swap.
   EXPECT_EQ(LoadResult::kHeldEmpty, Load());
-  EXPECT_EQ(LoadResult::kServed, Load());
+  EXPECT_EQ(1, lock.enters);
+  EXPECT_EQ(1, lock.leaves);
+  const LoadReport report = LoadStore(served, source, kPath, request);
+  EXPECT_EQ(LoadResult::kServed, report.result);
+  EXPECT_EQ(3, lock.enters);
+  EXPECT_EQ(3, lock.leaves);
 
   ASSERT_EQ(2u, source.calls.size());
   ExpectSectionList(source.calls[0], 1025);  // 1024 taken for the size, plus one
   EXPECT_TRUE(store.empty()) << store.size() << " sections left";
+  // The loader writes nothing itself: it hands its lines to the caller.
+  EXPECT_EQ(std::vector<std::string>{}, LogMessages()) << "the loader wrote to the log";
+  WriteLogLines(report.logLines);
   EXPECT_EQ((std::vector<std::string>{kSizeLine, kSectionsLine}), LogMessages());
 }
 
@@ -453,6 +463,8 @@ TEST_F(LoaderTest, ReloadReplacesThePreviousContents) {
   source.Answer(u"2");
   Load();
   ASSERT_EQ(2u, store.size());
+  EXPECT_EQ(1, lock.enters) << "one swap per load served";
+  EXPECT_EQ(1, lock.leaves);
 
   source.AnswerList({u"Kept", u"New"});
   source.AnswerList({u"z"});
@@ -461,32 +473,8 @@ TEST_F(LoaderTest, ReloadReplacesThePreviousContents) {
   source.Answer(u"4");
   Load();
   EXPECT_EQ((SectionMap{{u"KEPT", {{u"Z", u"3"}}}, {u"NEW", {{u"W", u"4"}}}}), store);
-
-  source.FileGone();  // the file is deleted
-  source.SetFileSize(-1);
-  source.AnswerNothing();
-  source.AnswerNothing();
-  EXPECT_EQ(LoadResult::kHeldEmpty, Load());
-  EXPECT_EQ(LoadResult::kServed, Load(EmptyFile::kServe));
-  EXPECT_TRUE(store.empty());
-  EXPECT_EQ((std::vector<std::string>{kSizeLine, kSectionsLine}), LogMessages());
-  EXPECT_EQ(5, lock.enters) << "a swap per load served, and a look at each empty find";
-  EXPECT_EQ(5, lock.leaves);
-}
-
-// The loader writes nothing itself: it hands its lines to the caller, who
-// writes them holding no lock.
-TEST_F(LoaderTest, FailuresAreReportedForTheCallerToLog) {
-  source.FileGone();
-  source.SetFileSize(-1);
-  source.AnswerNothing();
-  const LoadReport report = LoadStore(served, source, kPath);
-
-  EXPECT_EQ(LoadResult::kServed, report.result);
-  EXPECT_EQ(std::vector<std::string>{}, LogMessages()) << "the loader wrote to the log";
-  ASSERT_EQ(2u, report.logLines.size());
-  WriteLogLines(report.logLines);
-  EXPECT_EQ((std::vector<std::string>{kSizeLine, kSectionsLine}), LogMessages());
+  EXPECT_EQ(2, lock.enters);
+  EXPECT_EQ(2, lock.leaves);
 }
 
 // No section from a file that has bytes in it: nothing was read (held without
@@ -553,28 +541,33 @@ TEST_F(LoaderTest, FileWithBytesButNoSectionIsUnreadableUntilALoadReadsIt) {
 // Right after a change record an empty or missing file may be a save half
 // done: held, nothing replaced or logged, until a read that confirms it.
 TEST_F(LoaderTest, EmptyOrGoneFileIsHeldAfterAChangeAndServedOnceConfirmed) {
-  store = {{u"OLD", {{u"K", u"v"}}}};
+  const SectionMap old = {{u"OLD", {{u"K", u"v"}}}};
+  store = old;
+  CountedChanges changes;
+  request.evidence = &changes;
+  const auto expectHeld = [&](EmptyFile emptyFile, const char* step) {
+    SCOPED_TRACE(step);
+    source.AnswerNothing();
+    EXPECT_EQ(LoadResult::kHeldEmpty, Load(emptyFile));
+    EXPECT_EQ(old, store);
+    EXPECT_EQ(std::vector<std::string>{}, LogMessages());
+  };
   source.FileOfSize(0);
   source.SetFileSize(0);
-  source.AnswerNothing();
-  EXPECT_EQ(LoadResult::kHeldEmpty, Load(EmptyFile::kHold));
-  EXPECT_EQ((SectionMap{{u"OLD", {{u"K", u"v"}}}}), store);
-  EXPECT_EQ(std::vector<std::string>{}, LogMessages());
-
+  expectHeld(EmptyFile::kHold, "emptied");
   source.FileGone();
   source.SetFileSize(-1);
-  source.AnswerNothing();
-  EXPECT_EQ(LoadResult::kHeldEmpty, Load(EmptyFile::kHold));
-  EXPECT_EQ((SectionMap{{u"OLD", {{u"K", u"v"}}}}), store);
+  expectHeld(EmptyFile::kHold, "deleted");
 
   // Asked to confirm, but the file is no longer as it was held (created
   // empty again meanwhile): it did not stay so, and is held again.
   source.FileOfSize(0);
   source.SetFileSize(0);
-  source.AnswerNothing();
-  EXPECT_EQ(LoadResult::kHeldEmpty, Load(EmptyFile::kServe));
-  EXPECT_EQ((SectionMap{{u"OLD", {{u"K", u"v"}}}}), store);
-  EXPECT_EQ(std::vector<std::string>{}, LogMessages());
+  expectHeld(EmptyFile::kServe, "not in the state held");
+  // In the state held, but a change was reported since (deleted and
+  // created again, say): it may not have stayed so, and is held again.
+  ++changes.count;
+  expectHeld(EmptyFile::kServe, "a change reported since the hold");
 
   source.AnswerNothing();
   EXPECT_EQ(LoadResult::kServed, Load(EmptyFile::kServe)) << "it stayed so: served";
@@ -719,31 +712,6 @@ TEST(LoadAside, TwoLoadsPublishInTheOrderTheyStarted) {
   EXPECT_EQ(WString(u"v3"), ValueOfK(store));
 }
 
-// A file gone at the hold and gone again at the confirm may have come back
-// in between (deleted, created, deleted): a change reported since the hold
-// means it did not stay so, and it is held again.
-TEST_F(LoaderTest, ChangeReportedSinceAnEmptyFindWasHeldHoldsItAgain) {
-  CountedChanges changes;
-  LoadRequest request;
-  request.evidence = &changes;
-  store = {{u"OLD", {{u"K", u"v"}}}};
-  source.FileGone();
-  source.SetFileSize(-1);
-  source.AnswerNothing();
-  request.emptyFile = EmptyFile::kHold;
-  EXPECT_EQ(LoadResult::kHeldEmpty, LoadStore(served, source, kPath, request).result);
-
-  ++changes.count;
-  source.AnswerNothing();
-  request.emptyFile = EmptyFile::kServe;
-  EXPECT_EQ(LoadResult::kHeldEmpty, LoadStore(served, source, kPath, request).result);
-  EXPECT_EQ((SectionMap{{u"OLD", {{u"K", u"v"}}}}), store);
-
-  source.AnswerNothing();
-  EXPECT_EQ(LoadResult::kServed, LoadStore(served, source, kPath, request).result);
-  EXPECT_EQ(SectionMap{}, store);
-}
-
 // A save that leaves the file's state as it was (same size, within one tick
 // of the file system's clock) still brings a change record: a read that one
 // arrived during is done again, and only the second read is served.
@@ -759,7 +727,6 @@ TEST_F(LoaderTest, ChangeReportedDuringAReadMakesItReadAgain) {
   source.onCall = [&changes](std::size_t call) {
     if (call == 2) ++changes.count;  // the save lands between two calls
   };
-  LoadRequest request;
   request.evidence = &changes;
   const LoadReport report = LoadStore(served, source, kPath, request);
 
@@ -782,7 +749,6 @@ TEST_F(LoaderTest, AbandonedLoadStopsAtTheNextCallAndLogsNothing) {
   source.onCall = [&abandon](std::size_t count) {
     if (count == 3) abandon = true;
   };
-  LoadRequest request;
   request.abandon = &abandon;
   const LoadReport report = LoadStore(served, source, kPath, request);
   EXPECT_EQ(LoadResult::kAbandoned, report.result);

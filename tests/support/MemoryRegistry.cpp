@@ -691,7 +691,8 @@ void MemoryRegistry::AddValue(const WString& path, const WString& name, std::uin
   node->values.emplace_back(name, Value{type, data});
 }
 
-void MemoryRegistry::AddStringValue(const WString& path, const WString& name, const WString& text) {
+void MemoryRegistry::AddStringValue(const WString& path, const WString& name, const WString& text,
+                                    std::uint32_t type) {
   std::vector<std::uint8_t> data;
   for (char16_t unit : text) {
     data.push_back(static_cast<std::uint8_t>(unit & 0xFF));
@@ -699,7 +700,7 @@ void MemoryRegistry::AddStringValue(const WString& path, const WString& name, co
   }
   data.push_back(0);
   data.push_back(0);
-  AddValue(path, name, regtype::kString, data);
+  AddValue(path, name, type, data);
 }
 
 void MemoryRegistry::SetReadOnly(const WString& path) {

@@ -76,7 +76,9 @@ class MemoryRegistry final : public IRegistry {
   void AddKey(const WString& path);
   void AddValue(const WString& path, const WString& name, std::uint32_t type,
                 const std::vector<std::uint8_t>& data);
-  void AddStringValue(const WString& path, const WString& name, const WString& text);
+  // `text` as UTF-16 with its terminating zero, a value of type `type`.
+  void AddStringValue(const WString& path, const WString& name, const WString& text,
+                      std::uint32_t type = regtype::kString);
   // Opening the key for writing, creating or writing under it, and deleting
   // it are then refused with ERROR_ACCESS_DENIED.
   void SetReadOnly(const WString& path);

@@ -110,34 +110,32 @@ ReloadSeen ReloadOnAWatcherThread(const std::string& creator, AccountTokens& tok
   return seen;
 }
 
-TEST(CreatorIdentity, AReloadReadsUnderTheCreatingThreadsToken) {
-  AccountTokens tokens;
-  FileForOneAccount file("client");
-  SectionMap store;
-  const ReloadSeen seen = ReloadOnAWatcherThread("client", tokens, file, store);
+// The watcher reads as the creating thread's account and is back to the
+// process's before it ends. A creating thread that does not impersonate gives
+// it no token to take on: it reads as the process, as the object did.
+TEST(CreatorIdentity, AReloadReadsAsTheAccountThatCreatedTheObject) {
+  struct Row {
+    const char* creator;
+    std::vector<std::string> tokensOpened;
+    int tokensClosed;
+  };
+  const Row rows[] = {{"client", {"client"}, 1}, {"process", {}, 0}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.creator);
+    AccountTokens tokens;
+    FileForOneAccount file(row.creator);
+    SectionMap store;
+    const ReloadSeen seen = ReloadOnAWatcherThread(row.creator, tokens, file, store);
 
-  EXPECT_TRUE(seen.adopted);
-  EXPECT_EQ(LoadResult::kServed, seen.result);
-  EXPECT_EQ((SectionMap{{u"S", {{u"K", u"secret"}}}}), store);
-  EXPECT_EQ(std::vector<std::string>(3, "client"), file.readers);
-  EXPECT_EQ("client", seen.accountDuring);
-  EXPECT_EQ("process", seen.accountAfter) << "the thread did not revert before ending";
-  EXPECT_EQ(1, tokens.closed) << "the kept token was not closed";
-}
-
-// A creating thread that does not impersonate gives the watcher nothing to
-// take on: it reads as the process, as the object did.
-TEST(CreatorIdentity, ACreatorWithoutATokenLeavesTheProcessAccount) {
-  AccountTokens tokens;
-  FileForOneAccount file("process");
-  SectionMap store;
-  const ReloadSeen seen = ReloadOnAWatcherThread("process", tokens, file, store);
-
-  EXPECT_TRUE(seen.adopted);
-  EXPECT_EQ(LoadResult::kServed, seen.result);
-  EXPECT_EQ("process", seen.accountDuring);
-  EXPECT_EQ(0, tokens.closed);
-  EXPECT_TRUE(tokens.accounts.empty());
+    EXPECT_TRUE(seen.adopted);
+    EXPECT_EQ(LoadResult::kServed, seen.result);
+    EXPECT_EQ((SectionMap{{u"S", {{u"K", u"secret"}}}}), store);
+    EXPECT_EQ(std::vector<std::string>(3, row.creator), file.readers);
+    EXPECT_EQ(row.creator, seen.accountDuring);
+    EXPECT_EQ("process", seen.accountAfter) << "the thread did not revert before ending";
+    EXPECT_EQ(row.tokensOpened, tokens.accounts);
+    EXPECT_EQ(row.tokensClosed, tokens.closed) << "a kept token was not closed, or closed twice";
+  }
 }
 
 }  // namespace

@@ -507,8 +507,6 @@ TEST_F(DirectoryWatcherTest, StartWithoutTargetIsLoggedAndStartsNothing) {
   EXPECT_EQ(1, LoggedSince(logBefore, "Start(): No object to reload."));
 }
 
-// Stops that must not wait for the one-second wake. The times are printed,
-// never asserted.
 // A stop wakes the watcher at once instead of waiting out its sleep: every
 // stop must take less than half of one sleep slice. Stops take a few to a few
 // tens of milliseconds on a busy machine; a stop that waited for the slice
