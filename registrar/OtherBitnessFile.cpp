@@ -1,14 +1,19 @@
 // The other bitness's view of a registered file's path.
 #include "registrar/OtherBitnessFile.h"
 
-#include "store/NameRule.h"
-
 namespace stavora {
 namespace {
 
-// Paths and variable names compared as the name rule compares names.
+// Paths and variable names compared folding a to z only, as the name rule
+// does; the registrar is built without the store (the fuzz target).
+char16_t Fold(char16_t unit) { return (unit >= u'a' && unit <= u'z') ? static_cast<char16_t>(unit - 32) : unit; }
+
 bool SameText(WStringView a, WStringView b) {
-  return a.size() == b.size() && UpperCasedName(a) == UpperCasedName(b);
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Fold(a[i]) != Fold(b[i])) return false;
+  }
+  return true;
 }
 
 bool StartsWith(const WString& text, WStringView prefix) {
